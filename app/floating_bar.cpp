@@ -1,0 +1,3 @@
+#include "floating_bar.h"
+
+// Placeholder: filled in by the work on this subject.

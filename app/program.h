@@ -1,0 +1,23 @@
+#pragma once
+// Program start, the two windows and the main window's own events.
+
+#include <string>
+
+namespace app {
+// Fixed values of the program (GBK where they hold Chinese text).
+extern const char* const kProgramVersion;  // "1.2.2"
+std::string MainWindowCaption();
+std::string WebViewAddress();
+std::string UpdateAddress();
+std::string SponsorCommandLine();
+// Registers the design tables of MainWindow and FloatingBarWindow with the runtime.
+void DefineProgramWindows();
+}  // namespace app
+
+int ProgramStart();
+void InitGlobals();
+void FreeGlobals();
+void OnMainWindowCreated();
+void OnMainWindowFirstActivated();
+bool OnMainWindowQueryClose();
+void OnSponsorClicked();

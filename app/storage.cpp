@@ -1,0 +1,3 @@
+#include "storage.h"
+
+// Placeholder: filled in by the work on this subject.
