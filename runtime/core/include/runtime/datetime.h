@@ -5,6 +5,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 
 namespace rt {
@@ -31,7 +32,12 @@ constexpr int Second = 8;
 DateTime Now();
 
 // Test seam: replaces the clock behind Now; an empty function restores the system clock.
+// The replacement's values are returned as they are.
 void SetClock(std::function<DateTime()> clock);
+
+// The local civil date-time of a Unix time, in whole seconds: what the system clock behind Now
+// gives for that moment (the time zone's fields, converted through the civil calendar).
+DateTime LocalDateTime(std::time_t t);
 
 // The date-time of a civil date and time of day (month 1..12, day 1..31).
 DateTime MakeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
@@ -41,9 +47,12 @@ DateTime MakeDateTime(int year, int month, int day, int hour = 0, int minute = 0
 DateTime AddToDateTime(DateTime date, int unit, std::int64_t amount);
 
 // Unit 5: a - b in days, with its fraction. Units 6, 7, 8: trunc((a - b) * k + 5.787037037037037e-6)
-// with k = 24, 1440, 86400, as a 32-bit signed integer (returned in a double). Other units give 0.
+// with k = 24, 1440, 86400, as a 32-bit signed integer (returned in a double, saturated at the
+// 32-bit limits). The nudge goes away from zero, so a negative interval (b after a) is the mirror
+// image of the positive one: -1 second stays -1, not 0. Other units give 0.
 double DateTimeInterval(DateTime a, DateTime b, int unit);
 
+// Parts of a date-time, rounded to the nearest millisecond first (so 23:59:59.9999 is the next day).
 int YearOf(DateTime date);
 int MonthOf(DateTime date);
 int DayOf(DateTime date);
