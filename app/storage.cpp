@@ -1,3 +1,246 @@
 #include "storage.h"
 
-// Placeholder: filled in by the work on this subject.
+#include <array>
+#include <cstdint>
+
+#include "globals.h"
+#include "recorddb/sqlite_db.h"
+#include "recorddb/sqlite_table.h"
+#include "runtime/datetime.h"
+#include "runtime/messagebox.h"
+#include "runtime/program.h"
+#include "runtime/text.h"
+#include "runtime/window.h"
+
+namespace {
+
+std::string g_databaseDirectoryForTest;
+
+// True from the start of CreateDatabase until it returns: an info row that fails then takes the
+// unfinished file with it, so that the next start builds it anew.
+bool g_buildingFile = false;
+
+class BuildingFileScope {
+public:
+    BuildingFileScope() { g_buildingFile = true; }
+    ~BuildingFileScope() { g_buildingFile = false; }
+    BuildingFileScope(const BuildingFileScope&) = delete;
+    BuildingFileScope& operator=(const BuildingFileScope&) = delete;
+};
+
+// An error box with one OK button; message and caption are UTF-8 fixed texts.
+void ShowErrorBox(std::string_view message, std::string_view caption) {
+    rt::ShowMessageBox(rt::Gbk(message), rt::kMbIconError, rt::Gbk(caption));
+}
+
+// Ends the program after a failure while the file is being built: the unfinished file goes.
+// The connection is closed first so that nothing of it outlives the deleted file.
+void EndWithUnfinishedFile() {
+    g_tomatoTable->Close();
+    g_infoTable->Close();
+    g_db->Close();
+    rt::DeleteFileCommand(g_dbPath);
+    rt::EndProgram(0);
+}
+
+// The condition that selects the info row of a subject.
+std::string SubjectCondition(std::string_view subject) {
+    return "subject='" + app::SqlStringBody(subject) + "'";
+}
+
+// The text of the current item of CategoryCombo; empty when there is none (or no main window).
+std::string CurrentCategoryText() {
+    const rt::Component* combo = rt::FindComponent("MainWindow", "CategoryCombo");
+    if (combo == nullptr) return {};
+    return rt::ComboItemText(*combo, combo->CurrentIndex());
+}
+
+struct TomatoKind {
+    std::int32_t state;
+    const char* counterStatement;
+    const char* pointsStatement;
+    std::string_view pointsMessage;  // UTF-8
+    bool countsCategory;
+};
+
+constexpr std::string_view kSaveTomatoFailed = "保存番茄时钟失败";
+constexpr std::string_view kUnexpected = "发生意外";
+
+const TomatoKind kGoodTomato{1, "update info set value=value+1 where subject='goodtomato'",
+                             "update info set value=value+1 where subject='integral'", kSaveTomatoFailed, true};
+const TomatoKind kBadTomato{2, "update info set value=value+1 where subject='badtomato'",
+                            "update info set value=value-5 where subject='integral'", "保存积分时钟失败", false};
+
+// The steps shared by the good and the bad recording. The moment of recording is read once, so
+// that the date columns, created and g_lastEnd always name the same second (also at midnight).
+void RecordTomato(const TomatoKind& kind) {
+    const rt::DateTime now = rt::Now();
+
+    g_tomatoTable->AddNew();
+    g_tomatoTable->WriteField("classname", CurrentCategoryText());
+    g_tomatoTable->WriteField("title", std::string());
+    g_tomatoTable->WriteField("year", static_cast<std::int32_t>(rt::YearOf(now)));
+    g_tomatoTable->WriteField("month", static_cast<std::int32_t>(rt::MonthOf(now)));
+    g_tomatoTable->WriteField("day", static_cast<std::int32_t>(rt::DayOf(now)));
+    g_tomatoTable->WriteField("created", now);
+    g_tomatoTable->WriteField("state", kind.state);
+    if (!g_tomatoTable->Update()) ShowErrorBox(kSaveTomatoFailed, kUnexpected);
+
+    if (!g_db->Execute(kind.counterStatement)) ShowErrorBox(kSaveTomatoFailed, kUnexpected);
+    if (!g_db->Execute(kind.pointsStatement)) ShowErrorBox(kind.pointsMessage, kUnexpected);
+
+    if (kind.countsCategory && !IncrementCategoryCount(CurrentCategoryText())) return;
+
+    g_lastEnd = now;
+}
+
+}  // namespace
+
+namespace app {
+
+std::string SqlStringBody(std::string_view text) {
+    std::string body;
+    body.reserve(text.size());
+    for (char c : text) {
+        body += c;
+        if (c == '\'') body += '\'';
+    }
+    return body;
+}
+
+std::string DatabasePathIn(std::string_view directory) {
+    return std::string(directory) + "/db.razezuzivu";
+}
+
+void SetDatabaseDirectoryForTest(std::string directory) {
+    g_databaseDirectoryForTest = std::move(directory);
+}
+
+}  // namespace app
+
+bool OpenDatabase() {
+    g_dbPath = app::DatabasePathIn(g_databaseDirectoryForTest.empty() ? rt::ProgramDirectory()
+                                                                      : g_databaseDirectoryForTest);
+    if (!rt::FileExists(g_dbPath)) {
+        if (!CreateDatabase()) return false;
+    } else if (!g_db->Open(g_dbPath, false)) {
+        ShowErrorBox("数据库打开失败。", "出错！");
+        rt::EndProgram(0);
+        return false;
+    }
+    g_tomatoTable->Open("tomato", *g_db);
+    g_infoTable->Open("info", *g_db);
+    LoadLastRazezuZivu();
+    return true;
+}
+
+bool CreateDatabase() {
+    const std::array<SqliteFieldInfo, 9> tomatoFields{{
+        {"id", -1, 0},
+        {"created", 8, 0},
+        {"classname", 10, 512},
+        {"title", 10, 0},
+        {"year", 3, 0},
+        {"month", 3, 0},
+        {"day", 3, 0},
+        {"state", 3, 0},
+        {"net", 3, 0},
+    }};
+    const std::array<SqliteFieldInfo, 3> infoFields{{
+        {"id", -1, 0},
+        {"subject", 10, 50},
+        {"value", 10, 255},
+    }};
+
+    if (!g_db->Open(g_dbPath, true)) {
+        ShowErrorBox("数据库创建失败，请检查目录是否有写权限。", "出错！");
+        rt::EndProgram(0);
+        return false;
+    }
+
+    const BuildingFileScope building;
+    if (!g_db->CreateTable("tomato", tomatoFields)) {
+        ShowErrorBox("数据库创建表tomato失败。", "出错！");
+        EndWithUnfinishedFile();
+        return false;
+    }
+    if (!g_db->CreateTable("info", infoFields)) {
+        ShowErrorBox("数据库创建表info失败。", "出错！");
+        EndWithUnfinishedFile();
+        return false;
+    }
+    g_infoTable->Open("info", *g_db);
+
+    static const std::array<std::pair<const char*, const char*>, 6> kInitialRows{{
+        {"db_ver", "1.0"},
+        {"integral", "0"},
+        {"goodtomato", "0"},
+        {"badtomato", "0"},
+        {"alertwave", "1"},
+        {"clickListToStart", "0"},
+    }};
+    for (const auto& [subject, value] : kInitialRows) {
+        if (!InsertInfoRow(subject, value)) return false;
+    }
+    return true;
+}
+
+void LoadLastRazezuZivu() {
+    g_tomatoTable->MoveLast();
+    g_lastEnd = g_tomatoTable->ReadDateTime("created");
+}
+
+void CloseDatabase() {
+    g_tomatoTable->Close();
+    g_infoTable->Close();
+    g_db->Close();
+}
+
+std::string ReadInfoValue(const std::string& subject, bool* programEnded) {
+    if (programEnded != nullptr) *programEnded = false;
+    g_infoTable->MoveFirst();
+    if (g_infoTable->Find(SubjectCondition(subject))) return g_infoTable->ReadText("value");
+    if (!InsertInfoRow(subject, "0") && programEnded != nullptr) *programEnded = true;
+    return {};
+}
+
+bool InsertInfoRow(const std::string& subject, const std::string& value) {
+    g_infoTable->AddNew();
+    g_infoTable->WriteField("subject", subject);
+    g_infoTable->WriteField("value", value);
+    if (g_infoTable->Update()) return true;
+
+    ShowErrorBox("数据库操作失败", kUnexpected);
+    if (g_buildingFile) {
+        EndWithUnfinishedFile();
+    } else {
+        rt::EndProgram(0);
+    }
+    return false;
+}
+
+void RecordGoodTomato() {
+    RecordTomato(kGoodTomato);
+}
+
+void RecordBadTomato() {
+    RecordTomato(kBadTomato);
+}
+
+bool IncrementCategoryCount(const std::string& category) {
+    g_infoTable->MoveFirst();
+    const std::string subject = "count_" + category;
+    std::string newValue;
+    if (g_infoTable->Find(SubjectCondition(subject))) {
+        // Read in 64 bits, so that a count at the 32-bit limit still grows by one.
+        const std::int64_t count = rt::ToInteger(g_infoTable->ReadText("value"));
+        newValue = rt::ToText(count + 1);
+    } else {
+        if (!InsertInfoRow(subject, "1")) return false;
+        newValue = "1";
+    }
+    const std::string statement = "update info set value='" + app::SqlStringBody(newValue) +
+                                  "' where subject='" + app::SqlStringBody(subject) + "'";
+    if (!g_db->Execute(statement)) ShowErrorBox("保存配置失败", kUnexpected);
+    return true;
+}
