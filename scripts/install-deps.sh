@@ -15,7 +15,7 @@ PACKAGES=(
   # update checker: HTTP and hashing
   libcurl4-openssl-dev libssl-dev
   # headless display, a window manager and a CJK font for the GUI tests
-  xvfb xauth openbox x11-utils x11-apps imagemagick fonts-wqy-microhei fonts-dejavu-core
+  xvfb xauth openbox x11-utils x11-apps imagemagick xdotool fonts-wqy-microhei fonts-dejavu-core
 )
 
 missing=()
