@@ -1,0 +1,53 @@
+#!/bin/sh
+# Runs one test program on a private X server (Xvfb, 24-bit colour) under the openbox window
+# manager, and stops both afterwards. Exits 77 (the test counts as skipped) when either is missing.
+set -u
+
+if ! command -v Xvfb >/dev/null 2>&1 || ! command -v openbox >/dev/null 2>&1 ||
+   ! command -v xprop >/dev/null 2>&1; then
+  echo "Xvfb, openbox or xprop is not installed" >&2
+  exit 77
+fi
+
+work=$(mktemp -d)
+xvfb_pid=
+wm_pid=
+cleanup() {
+  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+# -displayfd lets the server pick a free display itself, so parallel runs never collide.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+i=0
+while [ ! -s "$work/display" ]; do
+  i=$((i + 1))
+  if [ $i -gt 200 ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+    echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2
+    exit 1
+  fi
+  sleep 0.05
+done
+DISPLAY=":$(head -n 1 "$work/display")"
+export DISPLAY
+
+# The default configuration only, whatever the user running the tests has set up.
+XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" openbox --sm-disable >"$work/openbox.log" 2>&1 &
+wm_pid=$!
+i=0
+until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; do
+  i=$((i + 1))
+  if [ $i -gt 200 ] || ! kill -0 "$wm_pid" 2>/dev/null; then
+    echo "openbox did not start:" >&2; cat "$work/openbox.log" >&2
+    exit 1
+  fi
+  sleep 0.05
+done
+
+QT_QPA_PLATFORM=xcb "$@"
+rc=$?
+exit $rc
