@@ -1,0 +1,50 @@
+#pragma once
+// The database object: owns at most one SQLite connection; opens or creates a database, executes
+// SQL, starts queries and creates tables from field definitions.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "recorddb/sqlite_dataset.h"
+
+struct sqlite3;
+
+// One column for SqliteDB::CreateTable. The name goes into the SQL unchanged; an empty name marks
+// an item to skip. The length counts only for the text codes and only when above 0.
+struct SqliteFieldInfo {
+    std::string name;
+    std::int32_t type = 0;
+    std::int32_t length = 0;
+};
+
+class SqliteDB {
+public:
+    SqliteDB() = default;
+    ~SqliteDB();
+
+    SqliteDB(const SqliteDB&) = delete;
+    SqliteDB& operator=(const SqliteDB&) = delete;
+
+    // Closes any open connection first. An empty path or ":memory:" in any letter case asks for an
+    // in-memory database, which needs create. Without create a file must already exist.
+    bool Open(const std::string& path = std::string(), bool create = false);
+    // False only when SQLite reports the connection busy (a dataset not closed); the object counts
+    // as closed afterwards in every case.
+    bool Close();
+    // Runs SQL text; true when SQLite executed it without error.
+    bool Execute(const std::string& sql);
+    // A new dataset for SQL text, prepared but not run; inert when closed, empty or not preparable.
+    SqliteDataset Query(std::string_view sql);
+    // CREATE TABLE from one definition or an array of them; true when the table was created.
+    bool CreateTable(std::string_view table, const SqliteFieldInfo& field);
+    bool CreateTable(std::string_view table, std::span<const SqliteFieldInfo> fields);
+
+    bool IsOpen() const { return connection_ != nullptr; }
+    // The connection that table cursors and datasets borrow; null while closed.
+    sqlite3* Connection() const { return connection_; }
+
+private:
+    sqlite3* connection_ = nullptr;
+};

@@ -1,0 +1,147 @@
+#include "recorddb/sqlite_db.h"
+
+#include <sqlite3.h>
+
+#include <climits>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+// CreateTable composes each item, the column list and the statement in areas of these sizes
+// (NUL included); definitions that do not fit are refused rather than cut.
+constexpr std::size_t kItemArea = 200;
+constexpr std::size_t kListArea = 2000;
+constexpr std::size_t kStatementArea = 2000;
+
+// True when path equals ":memory:" with ASCII letters compared without regard to case.
+bool IsMemoryPath(const std::string& path) {
+    static constexpr char kMemory[] = ":memory:";
+    if (path.size() != sizeof kMemory - 1) return false;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        char c = path[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
+        if (c != kMemory[i]) return false;
+    }
+    return true;
+}
+
+// The column type word of a type code; none for code 0, whose item is the name alone.
+std::optional<std::string> TypeWord(std::int32_t code, std::int32_t length) {
+    switch (code) {
+    case -1:
+        return "INTEGER PRIMARY KEY";
+    case 0:
+        return std::nullopt;
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 7:
+        return "INTEGER";
+    case 5:
+    case 6:
+        return "NUMERIC";
+    case 8:
+    case 10:
+    case 12:
+        return length > 0 ? "TEXT(" + std::to_string(length) + ")" : std::string("TEXT");
+    case 11:
+        return "BLOB";
+    default:
+        return "NONE";
+    }
+}
+
+// The item of one named definition: "name" or "name type"; none when it does not fit its area.
+std::optional<std::string> FormatItem(const SqliteFieldInfo& field) {
+    std::string item = field.name;
+    if (auto word = TypeWord(field.type, field.length)) {
+        item += ' ';
+        item += *word;
+    }
+    if (item.size() >= kItemArea) return std::nullopt;
+    return item;
+}
+
+}  // namespace
+
+SqliteDB::~SqliteDB() {
+    Close();
+}
+
+bool SqliteDB::Open(const std::string& path, bool create) {
+    Close();
+    std::string name = path;
+    if (path.empty() || IsMemoryPath(path)) {
+        if (!create) return false;
+        name = ":memory:";
+    } else if (!create) {
+        // Without create the file must exist; SQLite would otherwise make an empty one.
+        std::FILE* file = std::fopen(path.c_str(), "r");
+        if (file == nullptr) return false;
+        std::fclose(file);
+    }
+    sqlite3* connection = nullptr;
+    if (sqlite3_open(name.c_str(), &connection) == SQLITE_OK) {
+        connection_ = connection;
+        return true;
+    }
+    connection_ = connection;
+    Close();
+    return false;
+}
+
+bool SqliteDB::Close() {
+    if (connection_ == nullptr) return true;
+    const int rc = sqlite3_close(connection_);
+    if (rc == SQLITE_BUSY) {
+        // A statement is still unfinalized. The object forgets the connection all the same; SQLite
+        // frees it once the last statement is finalized instead of leaking it.
+        sqlite3_close_v2(connection_);
+    }
+    connection_ = nullptr;
+    return rc != SQLITE_BUSY;
+}
+
+bool SqliteDB::Execute(const std::string& sql) {
+    if (sql.empty() || connection_ == nullptr) return false;
+    return sqlite3_exec(connection_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+SqliteDataset SqliteDB::Query(std::string_view sql) {
+    if (connection_ == nullptr || sql.empty() || sql.size() > static_cast<std::size_t>(INT_MAX)) {
+        return SqliteDataset();
+    }
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare(connection_, sql.data(), static_cast<int>(sql.size()), &statement, nullptr) != SQLITE_OK) {
+        statement = nullptr;
+    }
+    return SqliteDataset(connection_, statement);
+}
+
+bool SqliteDB::CreateTable(std::string_view table, const SqliteFieldInfo& field) {
+    if (connection_ == nullptr || table.empty() || field.name.empty()) return false;
+    return CreateTable(table, std::span<const SqliteFieldInfo>(&field, 1));
+}
+
+bool SqliteDB::CreateTable(std::string_view table, std::span<const SqliteFieldInfo> fields) {
+    if (connection_ == nullptr || table.empty() || fields.empty()) return false;
+    std::string list;
+    for (const SqliteFieldInfo& field : fields) {
+        if (field.name.empty()) continue;
+        auto item = FormatItem(field);
+        if (!item) return false;
+        list += *item;
+        list += ", ";
+        if (list.size() >= kListArea) return false;
+    }
+    if (list.size() >= 2 && list.compare(list.size() - 2, 2, ", ") == 0) list.resize(list.size() - 2);
+    std::string sql = "CREATE TABLE ";
+    sql.append(table);
+    sql += " (";
+    sql += list;
+    sql += ')';
+    if (sql.size() >= kStatementArea) return false;
+    return Execute(sql);
+}

@@ -1,0 +1,218 @@
+#include "recorddb/sqlite_db.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <climits>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using recorddb_test::QueryValue;
+using recorddb_test::TempDir;
+
+// True when the database's main file is in memory (SQLite names no file for it).
+bool InMemory(const SqliteDB& db) {
+    const char* file = sqlite3_db_filename(db.Connection(), "main");
+    return file == nullptr || *file == '\0';
+}
+
+TEST(SqliteDBTest, InMemoryRequestsNeedCreate) {
+    struct Case {
+        std::string path;
+        bool create;
+        bool opens;
+    };
+    const Case cases[] = {
+        {":memory:", true, true},   {":Memory:", true, true},   {":MEMORY:", true, true},
+        {"", true, true},           {":memory:", false, false}, {":Memory:", false, false},
+        {"", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("'" + c.path + "' create=" + std::to_string(c.create));
+        SqliteDB db;
+        EXPECT_EQ(db.Open(c.path, c.create), c.opens);
+        EXPECT_EQ(db.IsOpen(), c.opens);
+        if (c.opens) {
+            EXPECT_TRUE(InMemory(db));
+        }
+    }
+    SqliteDB omitted;
+    EXPECT_FALSE(omitted.Open());
+}
+
+TEST(SqliteDBTest, MissingFileIsCreatedOnlyWithCreate) {
+    TempDir dir;
+    const std::string path = dir.File("missing.db");
+    SqliteDB db;
+    EXPECT_FALSE(db.Open(path, false));
+    EXPECT_FALSE(db.IsOpen());
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    EXPECT_TRUE(db.Open(path, true));
+    EXPECT_FALSE(InMemory(db));
+    EXPECT_TRUE(std::filesystem::exists(path));
+    ASSERT_TRUE(db.Close());
+    EXPECT_TRUE(db.Open(path, false));  // now it exists
+}
+
+TEST(SqliteDBTest, OpenClosesTheOldConnectionEvenWhenItFails) {
+    TempDir dir;
+    SqliteDB db;
+    ASSERT_TRUE(db.Open(":memory:", true));
+    EXPECT_FALSE(db.Open(dir.File("nowhere.db")));
+    EXPECT_FALSE(db.IsOpen());
+    EXPECT_FALSE(db.Execute("SELECT 1"));
+    EXPECT_TRUE(db.Close());  // closing a closed object
+}
+
+TEST(SqliteDBTest, ExecuteReportsSQLiteOutcome) {
+    SqliteDB db;
+    EXPECT_FALSE(db.Execute("CREATE TABLE t (a)"));  // closed
+    ASSERT_TRUE(db.Open(":memory:", true));
+    EXPECT_FALSE(db.Execute(""));
+    EXPECT_TRUE(db.Execute("CREATE TABLE t (a); INSERT INTO t VALUES (1)"));
+    EXPECT_FALSE(db.Execute("INSERT INTO nowhere VALUES (1)"));
+    EXPECT_FALSE(db.Execute("this is not SQL"));
+    EXPECT_EQ(QueryValue(db.Connection(), "SELECT count(*) FROM t"), "1");
+}
+
+TEST(SqliteDBTest, QueryOnAClosedObjectOrEmptySqlIsInert) {
+    SqliteDB db;
+    SqliteDataset closed = db.Query("SELECT 1");
+    EXPECT_FALSE(closed.IsUsable());
+    EXPECT_FALSE(closed.Run());
+    ASSERT_TRUE(db.Open(":memory:", true));
+    SqliteDataset empty = db.Query("");
+    EXPECT_FALSE(empty.Run());
+    SqliteDataset bad = db.Query("SELECT * FROM nowhere");
+    EXPECT_FALSE(bad.Run());
+    EXPECT_EQ(bad.RowCount(), 0);
+    SqliteDataset good = db.Query("SELECT 1");
+    EXPECT_TRUE(good.Run());
+    EXPECT_TRUE(good.Close());
+}
+
+TEST(SqliteDBTest, CloseWithAnUnfinalizedDatasetReportsBusy) {
+    SqliteDB db;
+    ASSERT_TRUE(db.Open(":memory:", true));
+    SqliteDataset open = db.Query("SELECT 1");
+    ASSERT_TRUE(open.Run());
+    EXPECT_FALSE(db.Close());
+    EXPECT_FALSE(db.IsOpen());  // forgotten all the same
+    EXPECT_TRUE(db.Close());
+    // The statement still works and finalizes cleanly; the connection goes with it.
+    EXPECT_TRUE(open.Run());
+    EXPECT_EQ(open.RowCount(), 1);
+    EXPECT_TRUE(open.Close());
+}
+
+// The CREATE TABLE text SQLite keeps for a table.
+std::string TableSql(const SqliteDB& db, const std::string& table) {
+    return QueryValue(db.Connection(), "SELECT sql FROM sqlite_master WHERE name = '" + table + "'");
+}
+
+struct TypeWordCase {
+    int code;
+    int length;
+    const char* item;
+};
+
+void PrintTo(const TypeWordCase& c, std::ostream* os) {
+    *os << "code " << c.code << ", length " << c.length << " -> " << c.item;
+}
+
+class CreateTableTypeWordTest : public ::testing::TestWithParam<TypeWordCase> {};
+
+TEST_P(CreateTableTypeWordTest, MapsTheTypeCodeToItsWord) {
+    const TypeWordCase& c = GetParam();
+    SqliteDB db;
+    ASSERT_TRUE(db.Open(":memory:", true));
+    ASSERT_TRUE(db.CreateTable("t", SqliteFieldInfo{"c", c.code, c.length}));
+    EXPECT_EQ(TableSql(db, "t"), std::string("CREATE TABLE t (") + c.item + ")");
+}
+
+// Every code of the mapping, with a length (which only the text codes use) and without.
+const TypeWordCase kTypeWordCases[] = {
+    {INT_MIN, 0, "c NONE"},
+    {-2, 0, "c NONE"},
+    {-2, 50, "c NONE"},
+    {-1, 0, "c INTEGER PRIMARY KEY"},
+    {-1, 50, "c INTEGER PRIMARY KEY"},
+    {0, 0, "c"},
+    {0, 50, "c"},
+    {1, 0, "c INTEGER"},
+    {2, 0, "c INTEGER"},
+    {3, 0, "c INTEGER"},
+    {3, 50, "c INTEGER"},
+    {4, 0, "c INTEGER"},
+    {5, 0, "c NUMERIC"},
+    {6, 50, "c NUMERIC"},
+    {7, 0, "c INTEGER"},
+    {8, 0, "c TEXT"},
+    {8, 255, "c TEXT(255)"},
+    {8, -4, "c TEXT"},
+    {9, 0, "c NONE"},
+    {9, 50, "c NONE"},
+    {10, 0, "c TEXT"},
+    {10, 50, "c TEXT(50)"},
+    {11, 0, "c BLOB"},
+    {11, 50, "c BLOB"},
+    {12, 0, "c TEXT"},
+    {12, 1, "c TEXT(1)"},
+    {13, 0, "c NONE"},
+    {13, 50, "c NONE"},
+    {100, 0, "c NONE"},
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryCode, CreateTableTypeWordTest, ::testing::ValuesIn(kTypeWordCases),
+                         [](const ::testing::TestParamInfo<TypeWordCase>& info) {
+                             const auto n = [](long long v) { return (v < 0 ? "m" : "") + std::to_string(v < 0 ? -v : v); };
+                             return "code_" + n(info.param.code) + "_len_" + n(info.param.length);
+                         });
+
+TEST(SqliteDBTest, CreateTableJoinsNamedItemsOfAnArray) {
+    SqliteDB db;
+    ASSERT_TRUE(db.Open(":memory:", true));
+    const SqliteFieldInfo example[] = {{"id", -1, 0}, {"name", 10, 50}, {"n", 3, 0}};
+    ASSERT_TRUE(db.CreateTable("t", example));
+    EXPECT_EQ(TableSql(db, "t"), "CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT(50), n INTEGER)");
+
+    const std::vector<SqliteFieldInfo> gap = {{"a", 3, 0}, {"", 3, 0}, {"b", 0, 0}};
+    ASSERT_TRUE(db.CreateTable("u", gap));
+    EXPECT_EQ(TableSql(db, "u"), "CREATE TABLE u (a INTEGER, b)");
+
+    const std::vector<SqliteFieldInfo> lastSkipped = {{"a", 3, 0}, {"", 3, 0}};
+    ASSERT_TRUE(db.CreateTable("v", lastSkipped));
+    EXPECT_EQ(TableSql(db, "v"), "CREATE TABLE v (a INTEGER)");
+}
+
+TEST(SqliteDBTest, CreateTableRefusals) {
+    SqliteDB db;
+    const SqliteFieldInfo one{"a", 3, 0};
+    EXPECT_FALSE(db.CreateTable("t", one));  // closed
+    ASSERT_TRUE(db.Open(":memory:", true));
+    EXPECT_FALSE(db.CreateTable("", one));
+    EXPECT_FALSE(db.CreateTable("t", SqliteFieldInfo{"", 3, 0}));
+    EXPECT_FALSE(db.CreateTable("t", std::span<const SqliteFieldInfo>()));
+    const std::vector<SqliteFieldInfo> unnamed = {{"", 3, 0}, {"", 10, 5}};
+    EXPECT_FALSE(db.CreateTable("t", unnamed));  // runs with an empty list, which SQLite rejects
+    ASSERT_TRUE(db.CreateTable("t", one));
+    EXPECT_FALSE(db.CreateTable("t", one));  // exists already
+
+    // Definitions beyond their composing areas are refused, never cut.
+    EXPECT_FALSE(db.CreateTable("long_item", SqliteFieldInfo{std::string(196, 'c'), 3, 0}));
+    EXPECT_TRUE(db.CreateTable("fits_item", SqliteFieldInfo{std::string(190, 'c'), 3, 0}));
+    std::vector<SqliteFieldInfo> many;
+    for (int i = 0; i < 120; ++i) many.push_back({"column" + std::to_string(i), 3, 0});
+    EXPECT_FALSE(db.CreateTable("wide", many));
+    EXPECT_EQ(QueryValue(db.Connection(), "SELECT count(*) FROM sqlite_master WHERE name IN ('long_item', 'wide')"),
+              "0");
+}
+
+}  // namespace
