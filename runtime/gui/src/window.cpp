@@ -51,6 +51,7 @@ public:
     bool closePending = false;
 
 private:
+    void MoveTo(QPoint position);
     void FirePositionChanged();
 
     WindowDesign design_;
@@ -59,6 +60,7 @@ private:
     std::string caption_;
     std::string tag_;
     QPoint reportedPosition_;
+    bool movingByWrite_ = false;
 };
 
 // The top-level widget of a window. It owns its WindowImpl, so that deleting the widget (at once or
@@ -200,15 +202,16 @@ int WindowImpl::Top() const { return widget_->y(); }
 int WindowImpl::Width() const { return widget_->width(); }
 int WindowImpl::Height() const { return widget_->height(); }
 
-void WindowImpl::SetLeft(int left)
-{
-    widget_->move(left, widget_->y());
-    FirePositionChanged();
-}
+void WindowImpl::SetLeft(int left) { MoveTo(QPoint(left, widget_->y())); }
 
-void WindowImpl::SetTop(int top)
+void WindowImpl::SetTop(int top) { MoveTo(QPoint(widget_->x(), top)); }
+
+void WindowImpl::MoveTo(QPoint position)
 {
-    widget_->move(widget_->x(), top);
+    // A shown window reports the move synchronously; the write fires the event itself, once.
+    movingByWrite_ = true;
+    widget_->move(position);
+    movingByWrite_ = false;
     FirePositionChanged();
 }
 
@@ -220,8 +223,8 @@ void WindowImpl::FirePositionChanged()
 
 void WindowImpl::NoteMoved()
 {
-    // A move that the runtime has reported already (a write of Left or Top) fires nothing more.
-    if (widget_->pos() != reportedPosition_) {
+    // A move that the runtime reports itself (a write of Left or Top) fires nothing more.
+    if (!movingByWrite_ && widget_->pos() != reportedPosition_) {
         FirePositionChanged();
     }
 }

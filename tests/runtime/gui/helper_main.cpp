@@ -1,0 +1,119 @@
+// A program that ends itself through the runtime, for tests that must watch a whole process:
+//   end <code>    ends with <code> from a timer handler nested inside an open message box
+//   return        the message loop ends with the last window, then main returns
+//   missing-lib   binds a command of a library that does not exist (the box is printed, not shown)
+// The exit routine prints "exit routine" each time it runs.
+#include "runtime/messagebox.h"
+#include "runtime/program.h"
+#include "runtime/text.h"
+#include "runtime/window.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void ExitRoutine()
+{
+    std::fputs("exit routine\n", stdout);
+}
+
+rt::ComponentDesign TimerDesign(const char* name, int interval)
+{
+    rt::ComponentDesign d;
+    d.type = rt::ComponentType::Timer;
+    d.name = name;
+    d.interval = interval;
+    return d;
+}
+
+rt::EventBinding OnTick(const char* component, std::function<void()> handler)
+{
+    rt::EventBinding b;
+    b.component = component;
+    b.event = rt::EventKind::TimerTick;
+    b.handler = std::move(handler);
+    return b;
+}
+
+int EndFromNestedHandler(int code)
+{
+    rt::WindowDesign w;
+    w.name = "HelperWindow";
+    w.width = 100;
+    w.height = 50;
+    w.startWindow = true;
+    w.components.push_back(TimerDesign("Outer", 50));
+    w.components.push_back(TimerDesign("Inner", 300));
+    static bool inBox = false;
+    w.events.push_back(OnTick("Outer", [] {
+        if (inBox) {
+            return;
+        }
+        inBox = true;
+        rt::ShowMessageBox("nested", 0x40, "helper");
+        std::fputs("box returned\n", stdout);
+    }));
+    w.events.push_back(OnTick("Inner", [code] {
+        if (inBox) {
+            std::fputs("ending inside the box\n", stdout);
+            rt::EndProgram(code);
+            std::fputs("EndProgram returned\n", stdout);
+        }
+    }));
+    rt::DefineWindow(w);
+    rt::LoadWindow("HelperWindow");
+    rt::RunMessageLoop();
+    std::fputs("loop ended\n", stdout);
+    return 99;
+}
+
+int ReturnAfterLastWindow()
+{
+    rt::WindowDesign w;
+    w.name = "HelperWindow";
+    w.width = 100;
+    w.height = 50;
+    w.components.push_back(TimerDesign("Closer", 100));
+    w.events.push_back(OnTick("Closer", [] { rt::CloseWindowUnit("HelperWindow"); }));
+    rt::DefineWindow(w);
+    rt::LoadWindow("HelperWindow");
+    const int result = rt::RunMessageLoop();
+    std::fputs("loop ended\n", stdout);
+    std::fflush(stdout);
+    return result;
+}
+
+int BindMissingLibrary()
+{
+    rt::SetMessageBoxHook([](const std::string& message, int flags, const std::string& caption) {
+        std::printf("box flags=%d caption=%s\n", flags, caption.c_str());
+        std::printf("message=%s\n", message.c_str());
+        return rt::kAnswerOk;
+    });
+    rt::BindLibraryCommand("no-such-library.so", rt::Gbk("检测新版本"));
+    std::fputs("BindLibraryCommand returned\n", stdout);
+    return 99;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || !rt::StartRuntime(argc, argv)) {
+        return 98;
+    }
+    rt::RegisterExitRoutine(ExitRoutine);
+    const std::string mode = argv[1];
+    if (mode == "end" && argc > 2) {
+        return EndFromNestedHandler(std::atoi(argv[2]));
+    }
+    if (mode == "return") {
+        return ReturnAfterLastWindow();
+    }
+    if (mode == "missing-lib") {
+        return BindMissingLibrary();
+    }
+    return 97;
+}

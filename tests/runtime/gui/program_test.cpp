@@ -1,0 +1,229 @@
+// The program's frame: the orderly end seen from a parent process, library commands bound by name,
+// files and started programs.
+#include "gui_test_util.h"
+#include "runtime/messagebox.h"
+#include "runtime/program.h"
+#include "runtime/text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <climits>
+
+namespace rt {
+namespace {
+
+struct HelperRun {
+    int exitCode = -1000;
+    std::string output;
+};
+
+HelperRun RunHelper(const QStringList& arguments)
+{
+    QProcess process;
+    process.setProgram(QStringLiteral(RT_GUI_HELPER));
+    process.setArguments(arguments);
+    process.start();
+    HelperRun run;
+    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitCode();
+    run.output = process.readAllStandardOutput().toStdString();
+    return run;
+}
+
+int Count(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(OrderlyEndTest, ParentSeesTheExitCodeAndTheRoutineRunsOnce)
+{
+    struct Case {
+        const char* code;
+        int seen;  // as the parent's wait reports it: -1 arrives as 255
+    };
+    for (const Case c : {Case{"0", 0}, Case{"-1", 255}, Case{"3", 3}}) {
+        SCOPED_TRACE(c.code);
+        const HelperRun run = RunHelper({QStringLiteral("end"), QString::fromLatin1(c.code)});
+        EXPECT_EQ(run.exitCode, c.seen);
+        EXPECT_EQ(Count(run.output, "ending inside the box"), 1) << run.output;
+        EXPECT_EQ(Count(run.output, "exit routine"), 1) << run.output;
+        EXPECT_EQ(Count(run.output, "returned"), 0) << run.output;
+        EXPECT_EQ(Count(run.output, "loop ended"), 0) << run.output;
+    }
+}
+
+TEST(OrderlyEndTest, LoopEndsWithTheLastWindowAndTheRoutineRunsAtReturn)
+{
+    const HelperRun run = RunHelper({QStringLiteral("return")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "loop ended\nexit routine\n");
+}
+
+TEST(OrderlyEndTest, MissingLibraryShowsTheFatalBoxAndEndsWithMinusOne)
+{
+    const HelperRun run = RunHelper({QStringLiteral("missing-lib")});
+    EXPECT_EQ(run.exitCode, 255);
+    EXPECT_NE(run.output.find("box flags=16"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("message=" + Gbk("无法找到指定DLL库文件“no-such-library.so”中的输出命令“检测新版本”") + "\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(Count(run.output, "exit routine"), 1);
+    EXPECT_EQ(Count(run.output, "returned"), 0);
+}
+
+// Records boxes and ends instead of showing and ending.
+class SeamTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetMessageBoxHook([this](const std::string& message, int flags, const std::string& caption) {
+            messages.push_back(message);
+            lastFlags = flags;
+            lastCaption = caption;
+            return kAnswerOk;
+        });
+        SetEndProgramHook([this](int code) { endCodes.push_back(code); });
+    }
+    void TearDown() override
+    {
+        SetMessageBoxHook(nullptr);
+        SetEndProgramHook(nullptr);
+        SetRunProgramHook(nullptr);
+        SetShellOpenHook(nullptr);
+    }
+
+    std::vector<std::string> messages;
+    int lastFlags = 0;
+    std::string lastCaption;
+    std::vector<int> endCodes;
+};
+
+TEST_F(SeamTest, LibraryCommandIsBoundFromTheProgramsDirectoryByItsGbkName)
+{
+    // The test library lies beside the test program only, not on the system's search path.
+    using Command = int (*)(int);
+    auto command = reinterpret_cast<Command>(BindLibraryCommand("librt_gui_testlib.so", Gbk("测试命令")));
+    ASSERT_NE(command, nullptr);
+    EXPECT_EQ(command(1), 42);
+    // A library on the system's search path.
+    EXPECT_NE(BindLibraryCommand("libm.so.6", "cos"), nullptr);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(endCodes.empty());
+}
+
+TEST_F(SeamTest, MissingLibraryOrExportNamesBothAndEndsWithMinusOne)
+{
+    struct Case {
+        const char* what;
+        std::string library;
+        std::string exportName;
+    };
+    const Case cases[] = {
+        {"no library", "update.dll", Gbk("检测新版本")},
+        {"no export", "librt_gui_testlib.so", Gbk("检测新版本")},
+        {"no export on the search path", "libm.so.6", "no_such_function"},
+        {"empty names", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        messages.clear();
+        endCodes.clear();
+        EXPECT_EQ(BindLibraryCommand(c.library, c.exportName), nullptr);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0], Gbk("无法找到指定DLL库文件“") + c.library + Gbk("”中的输出命令“") + c.exportName +
+                                   Gbk("”"));
+        EXPECT_EQ(lastFlags, 0x10);
+        EXPECT_FALSE(lastCaption.empty());
+        EXPECT_EQ(endCodes, std::vector<int>{-1});
+    }
+    // A library name with a format directive is shown as it is.
+    messages.clear();
+    BindLibraryCommand("%s%n.so", "x");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], Gbk("无法找到指定DLL库文件“%s%n.so”中的输出命令“x”"));
+}
+
+TEST(ProgramTest, ProgramDirectoryIsTheCurrentDirectoryAfterStart)
+{
+    const std::string directory = ProgramDirectory();
+    ASSERT_FALSE(directory.empty());
+    EXPECT_NE(directory.back(), '/');
+    EXPECT_TRUE(FileExists(directory + "/librt_gui_testlib.so"));
+    char cwd[PATH_MAX];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(Gbk(cwd), directory);  // the test main started the runtime
+}
+
+TEST(ProgramTest, FilesAreNamedInGbk)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString utf8Path = dir.filePath(QString::fromUtf8("番茄.txt"));
+    const std::string gbkPath = Gbk(utf8Path.toStdString());
+    EXPECT_FALSE(FileExists(gbkPath));
+    QFile file(utf8Path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    EXPECT_TRUE(FileExists(gbkPath));
+    EXPECT_TRUE(DeleteFileCommand(gbkPath));
+    EXPECT_FALSE(FileExists(gbkPath));
+    EXPECT_FALSE(DeleteFileCommand(gbkPath));
+    EXPECT_FALSE(FileExists(""));
+}
+
+TEST(ProgramTest, RunProgramSplitsTheLineAndStartsWithoutAShell)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string out = dir.filePath(QStringLiteral("out.txt")).toStdString();
+    // Quotes group an argument with blanks; a shell would have expanded $HOME and run "; echo".
+    const std::string line =
+        "/bin/sh -c \"IFS=; printf '%s|' $0 $1 > " + out + "\" \"first arg\" $HOME;echo";
+    ASSERT_TRUE(RunProgram(line, 4));
+    ASSERT_TRUE(test::WaitUntil([&] { return QFile::exists(QString::fromStdString(out)); }));
+    test::Pump(100);
+    QFile file(QString::fromStdString(out));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(), "first arg|$HOME;echo|");
+
+    EXPECT_FALSE(RunProgram("/no/such/program --flag"));
+    EXPECT_FALSE(RunProgram(""));
+    EXPECT_FALSE(RunProgram("   "));
+}
+
+TEST(ProgramTest, SeamsReceiveCommandLinesAndAddresses)
+{
+    std::vector<std::string> runs;
+    std::vector<std::string> opened;
+    SetRunProgramHook([&](const std::string& line) {
+        runs.push_back(line);
+        return true;
+    });
+    SetShellOpenHook([&](const std::string& address) {
+        opened.push_back(address);
+        return false;
+    });
+    EXPECT_TRUE(RunProgram("explorer.exe http://www.example.org/vantrel/sponsor", 4));
+    EXPECT_FALSE(ShellOpen("http://www.example.org/download"));
+    SetRunProgramHook(nullptr);
+    SetShellOpenHook(nullptr);
+    EXPECT_EQ(runs, std::vector<std::string>{"explorer.exe http://www.example.org/vantrel/sponsor"});
+    EXPECT_EQ(opened, std::vector<std::string>{"http://www.example.org/download"});
+}
+
+}  // namespace
+}  // namespace rt
