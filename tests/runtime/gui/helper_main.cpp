@@ -1,12 +1,15 @@
 // A program that ends itself through the runtime, for tests that must watch a whole process:
 //   end <code>    ends with <code> from a timer handler nested inside an open message box
 //   return        the message loop ends with the last window, then main returns
+//   close         the window manager closes the window; its query-close handler ends with 0
 //   missing-lib   binds a command of a library that does not exist (the box is printed, not shown)
 // The exit routine prints "exit routine" each time it runs.
 #include "runtime/messagebox.h"
 #include "runtime/program.h"
 #include "runtime/text.h"
 #include "runtime/window.h"
+
+#include <QWidget>
 
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +88,31 @@ int ReturnAfterLastWindow()
     return result;
 }
 
+int EndFromQueryClose()
+{
+    rt::WindowDesign w;
+    w.name = "HelperWindow";
+    w.width = 100;
+    w.height = 50;
+    w.startWindow = true;
+    w.components.push_back(TimerDesign("Closer", 100));
+    w.events.push_back(OnTick("Closer", [] { rt::FindWindow("HelperWindow")->Widget()->close(); }));
+    rt::EventBinding query;
+    query.event = rt::EventKind::QueryClose;
+    query.queryClose = [] {
+        std::fputs("query close\n", stdout);
+        rt::EndProgram(0);
+        std::fputs("EndProgram returned\n", stdout);
+        return false;
+    };
+    w.events.push_back(query);
+    rt::DefineWindow(w);
+    rt::LoadWindow("HelperWindow");
+    rt::RunMessageLoop();
+    std::fputs("loop ended\n", stdout);
+    return 99;
+}
+
 int BindMissingLibrary()
 {
     rt::SetMessageBoxHook([](const std::string& message, int flags, const std::string& caption) {
@@ -111,6 +139,9 @@ int main(int argc, char** argv)
     }
     if (mode == "return") {
         return ReturnAfterLastWindow();
+    }
+    if (mode == "close") {
+        return EndFromQueryClose();
     }
     if (mode == "missing-lib") {
         return BindMissingLibrary();

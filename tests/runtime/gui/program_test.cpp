@@ -66,6 +66,13 @@ TEST(OrderlyEndTest, ParentSeesTheExitCodeAndTheRoutineRunsOnce)
     }
 }
 
+TEST(OrderlyEndTest, QueryCloseHandlerEndsTheProgramWhenTheWindowManagerCloses)
+{
+    const HelperRun run = RunHelper({QStringLiteral("close")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "query close\nexit routine\n");
+}
+
 TEST(OrderlyEndTest, LoopEndsWithTheLastWindowAndTheRoutineRunsAtReturn)
 {
     const HelperRun run = RunHelper({QStringLiteral("return")});

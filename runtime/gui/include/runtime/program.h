@@ -23,7 +23,8 @@ void RegisterExitRoutine(void (*routine)());
 void EndProgram(int exitCode);
 void SetEndProgramHook(std::function<void(int exitCode)> hook);
 
-// The directory of the running executable, without a trailing slash.
+// The directory of the running executable, without a trailing slash. Paths, command lines and
+// addresses here are GBK texts like every other; they meet the system as UTF-8.
 std::string ProgramDirectory();
 bool FileExists(std::string_view path);
 bool DeleteFileCommand(std::string_view path);
