@@ -1,0 +1,130 @@
+// The version check through the real export of the built update.so, loaded with dlopen as the
+// program loads it. Nothing of the library is linked here; the question box is the library's own,
+// answered through the shared application object.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+
+#include "loopback_server.h"
+#include "reply.h"  // the salt the update server shares
+#include "update/export.h"
+
+namespace {
+
+using loopback::Request;
+using loopback::Response;
+
+std::string Md5Lower(const std::string& bytes) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_Digest(bytes.data(), bytes.size(), md, &n, EVP_md5(), nullptr);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < n; ++i) {
+        out.push_back(kDigits[md[i] >> 4]);
+        out.push_back(kDigits[md[i] & 0xF]);
+    }
+    return out;
+}
+
+std::string SignedReply(const std::string& version) {
+    const std::string product = "Tomato", notes = "notes";
+    return product + "&&" + version + "&&" + notes + "&&http://dl.example/t.zip&&" +
+           Md5Lower(product + version + notes + update::kReplySalt);
+}
+
+class ExportTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        char pattern[] = "/tmp/tomato-export-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dataHome_ = pattern;
+        ::setenv("XDG_DATA_HOME", pattern, 1);
+        library_ = ::dlopen(UPDATE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library_, nullptr) << ::dlerror();
+        check_ = reinterpret_cast<UpdateCheckFunction>(::dlsym(library_, UPDATE_EXPORT_NAME));
+        ASSERT_NE(check_, nullptr) << ::dlerror();
+    }
+    static void TearDownTestSuite() {
+        if (library_ != nullptr) ::dlclose(library_);  // runs the library's end
+        library_ = nullptr;
+        std::error_code ec;
+        std::filesystem::remove_all(dataHome_, ec);
+    }
+
+    // Calls the export while answering every question box with No; returns the result and the
+    // boxes' captions and texts.
+    int Check(const char* current, const std::string& address, std::vector<QString>* boxes) {
+        QTimer poll;
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, [boxes] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) return;
+            boxes->push_back(box->windowTitle() + "|" + box->text());
+            box->button(QMessageBox::No)->click();
+        });
+        poll.start();
+        return check_(current, address.empty() ? nullptr : address.c_str());
+    }
+
+    static inline void* library_ = nullptr;
+    static inline UpdateCheckFunction check_ = nullptr;
+    static inline std::string dataHome_;
+    loopback::Server server_;
+};
+
+TEST_F(ExportTest, QuestionOnlyForANewerVerifiedVersion) {
+    struct Case {
+        const char* latest;
+        bool newer;
+    };
+    const Case cases[] = {
+        {"1.2.3", true},    {"1.3", true},     {"1.3.0", true},   {"2.0.0", true},  {"2", true},
+        {"1.2.10", true},   {"1.2.2", false},  {"1.2.2.9", false}, {"1.2", false},  {"1", false},
+        {"0.9.9", false},   {"", false},       {"1..3", false},    {"1.2.3.", true}, {"1.2.3beta", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("latest ") + c.latest);
+        const std::string reply = SignedReply(c.latest);
+        server_.SetHandler([reply](const Request&) { return Response::Ok(reply); });
+        std::vector<QString> boxes;
+        EXPECT_EQ(Check("1.2.2", server_.Url("/update/check.php"), &boxes), 1);
+        ASSERT_EQ(boxes.size(), c.newer ? 1u : 0u);
+        if (c.newer) {
+            EXPECT_EQ(boxes[0], QString::fromUtf8("Tomato有新版本！|您的版本：1.2.2\n最新版本：") + c.latest +
+                                    QString::fromUtf8("\n\n更新内容：\nnotes"));
+        }
+    }
+}
+
+TEST_F(ExportTest, EmptyOrMissingTextsAndUnverifiedReplies) {
+    const std::string newer = SignedReply("1.3.0");
+    server_.SetHandler([newer](const Request&) { return Response::Ok(newer); });
+    std::vector<QString> boxes;
+    // An empty current version, or none at all, is never older.
+    EXPECT_EQ(Check("", server_.Url("/"), &boxes), 1);
+    EXPECT_EQ(Check(nullptr, server_.Url("/"), &boxes), 1);
+    EXPECT_TRUE(boxes.empty());
+    // No address: nothing to fetch.
+    EXPECT_EQ(Check("1.2.2", "", &boxes), 0);
+
+    const std::string unverified = "Tomato&&9.9.9&&notes&&http://dl.example/t.zip&&" + std::string(32, 'a');
+    server_.SetHandler([unverified](const Request&) { return Response::Ok(unverified); });
+    EXPECT_EQ(Check("1.2.2", server_.Url("/"), &boxes), 0);
+    EXPECT_TRUE(boxes.empty());
+
+    // A failed check in between does not change what a verified one shows.
+    server_.SetHandler([newer](const Request&) { return Response::Ok(newer); });
+    EXPECT_EQ(Check("1.0.0", server_.Url("/"), &boxes), 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].contains(QString::fromUtf8("您的版本：1.0.0")));
+}
+
+}  // namespace
