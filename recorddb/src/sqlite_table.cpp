@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <utility>
 
 #include "recorddb/sqlite_db.h"
 #include "recorddb/text_builder.h"
