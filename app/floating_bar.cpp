@@ -5,6 +5,7 @@
 #include "runtime/text.h"
 #include "runtime/win32.h"
 #include "runtime/window_drag.h"
+#include "runtime/window_focus.h"
 
 namespace w = rt::win32;
 
@@ -54,7 +55,8 @@ void OnFloatingBarCreated() {
     bar->SetTop(g_barTop);
     bar->SetLeft(rt::ToInteger(bar->Tag()));
     MakeColourKeyed(rt::WindowHandle(kBarWindow), kKeyColour);
-    rt::EnableWindowDrag(bar);  // borderless, so the bar itself is the handle to move it by
+    rt::EnableWindowDrag(bar);       // borderless, so the bar itself is the handle to move it by
+    rt::ShowWithoutActivating(bar);  // the window is shown after this handler
     if (rt::Window* main = rt::FindWindow(kMainWindow)) rt::SetFocusTo(main);
 }
 

@@ -14,6 +14,7 @@
 #include "runtime/win32.h"
 #include "runtime/window.h"
 #include "runtime/window_drag.h"
+#include "runtime/window_focus.h"
 
 namespace w = rt::win32;
 using rt::x11::Rect;
@@ -215,6 +216,28 @@ TEST(WindowDrag, OtherButtonsAndMissingWindowsDoNothing) {
     SendMouse(window.Widget(), QEvent::MouseButtonRelease, Qt::RightButton, {300, 300});
     EXPECT_TRUE(window.writes.empty());
     EXPECT_FALSE(rt::EnableWindowDrag(nullptr));
+}
+
+TEST(ShowWithoutActivating, AShownWindowLeavesTheActivationWhereItWas) {
+    QWidget first;
+    first.resize(100, 100);
+    first.show();
+    first.activateWindow();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(QApplication::activeWindow(), &first);
+
+    FakeWindow second;
+    ASSERT_TRUE(rt::ShowWithoutActivating(&second));
+    second.Widget()->show();  // the offscreen platform activates every window it shows
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &first);
+
+    // Asked for later, the activation stays.
+    second.Widget()->activateWindow();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), second.Widget());
+    EXPECT_FALSE(rt::ShowWithoutActivating(nullptr));
 }
 
 }  // namespace
