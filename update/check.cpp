@@ -1,6 +1,7 @@
 #include "check.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <vector>
 
 #include "http_request.h"
@@ -12,7 +13,9 @@
 
 namespace update {
 
-std::string g_currentVersion;
+// Constructed (and so destroyed) ahead of the library's other values, so that the end routine,
+// registered later, runs while they still exist.
+std::string g_currentVersion __attribute__((init_priority(200)));
 
 namespace {
 
@@ -73,6 +76,9 @@ bool ProgramInit() {
     // The program's application object is the one the library uses; none is created here.
     g_netStarted = rt::net::GlobalInit();
     InitGlobalArray();
+    // Run at unload (dlclose) or at the process's end, before the values above are destroyed.
+    static const bool registered = std::atexit(FreeUpdateGlobals) == 0;
+    (void)registered;
     InitSalt();
     return true;
 }

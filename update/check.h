@@ -22,7 +22,7 @@ bool IsNewerVersion(std::string_view latest, std::string_view current);
 // address to the shell when it is an http or https address.
 void ShowUpdateDialog();
 
-// The library's start-up (always true) and end.
+// The library's start-up (always true; registers FreeUpdateGlobals to run at unload) and end.
 bool ProgramInit();
 void InitGlobalArray();
 void InitSalt();

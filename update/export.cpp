@@ -7,9 +7,9 @@
 #include "check.h"
 #include "update/export.h"
 
-// Start-up runs when the library is loaded, before any call of the export; the end once at unload.
+// Start-up runs when the library is loaded, before any call of the export; it registers the end
+// routine, which runs once when the library is unloaded or the process ends.
 __attribute__((constructor)) static void LoadUpdateLibrary() { update::ProgramInit(); }
-__attribute__((destructor)) static void UnloadUpdateLibrary() { update::FreeUpdateGlobals(); }
 
 extern "C" __attribute__((visibility("default"))) std::int32_t 检测新版本(const char* currentVersion,
                                                                       const char* updateAddress) {

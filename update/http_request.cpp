@@ -39,10 +39,13 @@ struct WorkerRegistry {
     std::vector<std::unique_ptr<rt::WorkerThread>> abandoned;
 };
 
+// Created with the first request; released by the library's end once no worker is left, and kept
+// otherwise, since a worker still running will leave it.
+WorkerRegistry* g_registry = nullptr;
+
 WorkerRegistry& Registry() {
-    // Never destroyed: a worker may still leave it while the library's statics go away.
-    static auto* registry = new WorkerRegistry;
-    return *registry;
+    if (g_registry == nullptr) g_registry = new WorkerRegistry;  // before any worker starts
+    return *g_registry;
 }
 
 void Unregister(const std::shared_ptr<Handover>& handover) {
@@ -149,7 +152,8 @@ int HttpWorkerThreadProc(int file, std::shared_ptr<rt::net::AbortSignal> abort) 
 }
 
 bool StopHttpWorkers(std::chrono::milliseconds grace) {
-    WorkerRegistry& r = Registry();
+    if (g_registry == nullptr) return true;
+    WorkerRegistry& r = *g_registry;
     const auto deadline = std::chrono::steady_clock::now() + grace;
     std::unique_lock<std::mutex> lock(r.mutex);
     for (const auto& h : r.running) h->abort->Abort();
@@ -169,6 +173,10 @@ bool StopHttpWorkers(std::chrono::milliseconds grace) {
     threads.swap(r.abandoned);
     lock.unlock();
     threads.clear();  // joins the ended ones, leaves the others to end by themselves
+    if (none) {
+        delete g_registry;
+        g_registry = nullptr;
+    }
     return none;
 }
 

@@ -8,9 +8,11 @@
 
 namespace update {
 
+// Constructed (and so destroyed) ahead of the library's other values, so that the end routine,
+// registered later, runs while they still exist.
 std::string_view g_salt;
-std::string g_replyText;
-std::vector<std::string> g_replyFields;
+std::string g_replyText __attribute__((init_priority(200)));
+std::vector<std::string> g_replyFields __attribute__((init_priority(200)));
 
 int FetchVerifiedReply(std::string_view updateAddress) {
     const rt::ByteSet body = HttpRequestWithTimeout(updateAddress);

@@ -47,13 +47,15 @@ protected:
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         dataHome_ = pattern;
         ::setenv("XDG_DATA_HOME", pattern, 1);
-        library_ = ::dlopen(UPDATE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        // As in the program, the library stays loaded until the process ends, where its end
+        // routine runs.
+        library_ = ::dlopen(UPDATE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         ASSERT_NE(library_, nullptr) << ::dlerror();
         check_ = reinterpret_cast<UpdateCheckFunction>(::dlsym(library_, UPDATE_EXPORT_NAME));
         ASSERT_NE(check_, nullptr) << ::dlerror();
     }
     static void TearDownTestSuite() {
-        if (library_ != nullptr) ::dlclose(library_);  // runs the library's end
+        if (library_ != nullptr) ::dlclose(library_);
         library_ = nullptr;
         std::error_code ec;
         std::filesystem::remove_all(dataHome_, ec);

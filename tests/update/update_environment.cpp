@@ -1,4 +1,5 @@
-// The library's start-up before the tests and its end after them, as loading and unloading do.
+// The library's start-up before the tests, as loading does; it registers the end routine, which runs
+// when the process ends.
 #include <gtest/gtest.h>
 
 #include "check.h"
@@ -8,7 +9,6 @@ namespace {
 class LibraryEnvironment : public ::testing::Environment {
 public:
     void SetUp() override { ASSERT_TRUE(update::ProgramInit()); }
-    void TearDown() override { update::FreeUpdateGlobals(); }
 };
 
 [[maybe_unused]] const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
