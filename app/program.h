@@ -12,6 +12,10 @@ std::string UpdateAddress();
 std::string SponsorCommandLine();
 // Registers the design tables of MainWindow and FloatingBarWindow with the runtime.
 void DefineProgramWindows();
+
+// Test seam: the address handed to the update check instead of the built-in one; an empty text
+// restores the built-in address. The program itself never calls it.
+void SetUpdateAddressForTest(std::string address);
 }  // namespace app
 
 int ProgramStart();
