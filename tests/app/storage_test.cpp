@@ -1,0 +1,496 @@
+// The database file: creation and opening at start, the info rows, the recording of tomatoes and
+// what the user sees when the file cannot be used.
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "app_fixture.h"
+#include "globals.h"
+#include "recorddb/sqlite_db.h"
+#include "runtime/messagebox.h"
+#include "storage.h"
+
+namespace apptest {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kTomatoSchema =
+    "CREATE TABLE tomato (id INTEGER PRIMARY KEY, created TEXT, classname TEXT(512), title TEXT, year INTEGER, "
+    "month INTEGER, day INTEGER, state INTEGER, net INTEGER)";
+const char* const kInfoSchema = "CREATE TABLE info (id INTEGER PRIMARY KEY, subject TEXT(50), value TEXT(255))";
+
+// The info rows of a new file after its first start: id, subject, value.
+const std::vector<std::tuple<int, std::string, std::string>> kFirstStartRows{
+    {1, "db_ver", "1.0"},    {2, "integral", "0"},         {3, "goodtomato", "0"}, {4, "badtomato", "0"},
+    {5, "alertwave", "1"},   {6, "clickListToStart", "0"}, {7, "tag_top", "0"},    {8, "tag_left", "0"},
+    {9, "note", "0"},        {10, "showPBar", "0"},
+};
+
+std::vector<std::tuple<int, std::string, std::string>> Rows(const std::vector<InfoRow>& rows) {
+    std::vector<std::tuple<int, std::string, std::string>> result;
+    for (const InfoRow& row : rows) {
+        result.emplace_back(static_cast<int>(row.id), row.subject, row.value.value_or("<NULL>"));
+    }
+    return result;
+}
+
+std::string CountSubject(std::string_view categoryUtf8) {
+    return "count_" + G(categoryUtf8);
+}
+
+class StorageTest : public AppFixture {
+protected:
+    // A started program whose file holds the ten rows of a first start, with 工作 chosen.
+    void StartWithCategory(int index = 1) {
+        StartProgram();
+        Comp("CategoryCombo").SetCurrentIndex(index);
+    }
+    std::vector<std::string> BoxCaptions() const {
+        std::vector<std::string> captions;
+        for (const ShownBox& box : boxes) captions.push_back(U8(box.caption));
+        return captions;
+    }
+};
+
+TEST_F(StorageTest, FirstStartBuildsTheFileWithItsSchemaAndTenInfoRows) {
+    StartProgram();
+
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    EXPECT_TRUE(exitCodes.empty());
+    EXPECT_EQ(g_dbPath, Dir() + "/db.razezuzivu");
+    std::vector<SqlRow> schema = Sql("SELECT type, name, sql FROM sqlite_master ORDER BY rowid");
+    ASSERT_EQ(schema.size(), 2u) << "no index or other object besides the two tables";
+    EXPECT_EQ(schema[0], (SqlRow{"table", "tomato", kTomatoSchema}));
+    EXPECT_EQ(schema[1], (SqlRow{"table", "info", kInfoSchema}));
+    EXPECT_EQ(Rows(InfoRows()), kFirstStartRows);
+    EXPECT_TRUE(TomatoRows().empty());
+    EXPECT_EQ(g_lastEnd.days, 0.0);
+    EXPECT_FALSE(fs::exists(DbPath() + "-journal"));
+}
+
+TEST_F(StorageTest, SecondStartOpensTheFileAndAddsNothing) {
+    StartProgram();
+    EndProcess();  // the first run ends without a close attempt
+    const std::string before = FileBytes(DbPath());
+    ClearRecords();
+
+    StartProgram();
+
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(Rows(InfoRows()), kFirstStartRows);
+    EXPECT_EQ(Sql("SELECT count(*) FROM sqlite_master"), (std::vector<SqlRow>{{"2"}}));
+    EXPECT_EQ(FileBytes(DbPath()), before) << "a start that only reads changes nothing in the file";
+}
+
+TEST_F(StorageTest, InfoReadsAreExactAndAddAMissingSubjectOnce) {
+    StartProgram();
+    EndProcess();
+    // Changes from outside: a subject differing only in case, a duplicate, a NULL value.
+    ExecSql("UPDATE info SET subject='Alertwave' WHERE subject='alertwave'");
+    ExecSql("INSERT INTO info(subject, value) VALUES('badtomato', '99')");
+    ExecSql("UPDATE info SET value=NULL WHERE subject='note'");
+
+    StartProgram();
+
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    // Loading the settings added alertwave anew with "0" (its first read gave the empty text, so
+    // the box is unchecked); the NULL memo read as the empty text and added nothing.
+    const std::vector<InfoRow> rows = InfoRows();
+    ASSERT_EQ(rows.size(), 12u);
+    EXPECT_EQ(Rows({rows.back()}), (std::vector<std::tuple<int, std::string, std::string>>{{12, "alertwave", "0"}}));
+    EXPECT_FALSE(Comp("AlertSoundCheck").Checked());
+    EXPECT_EQ(Comp("NoteEdit").Content(), "");
+    EXPECT_EQ(ReadInfoValue("badtomato"), "0") << "the row with the lower id answers";
+    EXPECT_EQ(ReadInfoValue("alertwave"), "0");
+    EXPECT_EQ(ReadInfoValue("note"), "");
+    EXPECT_EQ(InfoRows().size(), 12u);
+
+    EXPECT_EQ(ReadInfoValue("no_such_subject"), "") << "a missing subject reads as the empty text";
+    EXPECT_EQ(ReadInfoValue("no_such_subject"), "0") << "and then as the 0 just stored";
+    EXPECT_EQ(InfoRows().size(), 13u);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(StorageTest, SubjectWithApostropheIsFoundAndCounted) {
+    StartProgram();
+    EXPECT_TRUE(IncrementCategoryCount("it's"));
+    EXPECT_TRUE(IncrementCategoryCount("it's"));
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(InfoValue("count_it's"), "2");
+    EXPECT_EQ(app::SqlStringBody("a'b''c"), "a''b''''c");
+}
+
+TEST_F(StorageTest, LastEndIsTheCreatedValueOfTheHighestIdAndSurvivesARestart) {
+    StartProgram();
+    AddTomatoRow(rt::MakeDateTime(2026, 3, 8, 9, 0, 0), 1);
+    AddTomatoRow(rt::MakeDateTime(2026, 3, 1, 9, 0, 0), 2);  // older, but recorded last
+    EndProcess();
+    StartProgram();
+    EXPECT_EQ(g_lastEnd, rt::MakeDateTime(2026, 3, 1, 9, 0, 0));
+}
+
+TEST_F(StorageTest, CreatedIsStoredAsTheTextOfTheDayNumber) {
+    SetNow(2025, 1, 1, 12, 0, 0);
+    StartWithCategory();
+    RecordGoodTomato();
+
+    const std::vector<TomatoRow> rows = TomatoRows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].created, "45658.5");
+    EndProcess();
+    StartProgram();
+    EXPECT_EQ(g_lastEnd.days, 45658.5);
+}
+
+TEST_F(StorageTest, CloseDatabaseTwiceChangesNothing) {
+    StartProgram();
+    CloseDatabase();
+    CloseDatabase();
+    EXPECT_FALSE(g_db->IsOpen());
+    EXPECT_TRUE(boxes.empty());
+}
+
+// --- recording ---------------------------------------------------------------------------
+
+struct RecordingCase {
+    const char* name;
+    const char* sequence;  // G good, B bad, recorded in this order in the category 工作
+    const char* good;
+    const char* bad;
+    const char* integral;
+    std::optional<std::string> categoryCount;
+};
+
+class RecordingTest : public StorageTest, public testing::WithParamInterface<RecordingCase> {};
+
+TEST_P(RecordingTest, CountersPointsAndCategoryRows) {
+    const RecordingCase& c = GetParam();
+    StartWithCategory();
+    std::vector<int> states;
+    for (const char* step = c.sequence; *step != '\0'; ++step) {
+        AdvanceSeconds(1800);
+        if (*step == 'G') {
+            RecordGoodTomato();
+            states.push_back(1);
+        } else {
+            RecordBadTomato();
+            states.push_back(2);
+        }
+        EXPECT_EQ(g_lastEnd, Now());
+    }
+
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(InfoValue("goodtomato"), c.good);
+    EXPECT_EQ(InfoValue("badtomato"), c.bad);
+    EXPECT_EQ(InfoValue("integral"), c.integral);
+    EXPECT_EQ(InfoValue(CountSubject("工作")), c.categoryCount);
+    // The category row comes right after the ten rows of the first start.
+    if (c.categoryCount) {
+        EXPECT_EQ(InfoRows()[10].subject, CountSubject("工作"));
+    } else {
+        EXPECT_EQ(InfoRows().size(), 10u);
+    }
+
+    const std::vector<TomatoRow> rows = TomatoRows();
+    ASSERT_EQ(rows.size(), states.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(rows[i].id, static_cast<std::int64_t>(i + 1));
+        EXPECT_EQ(rows[i].state, states[i]);
+        EXPECT_EQ(rows[i].classname, G("工作"));
+        EXPECT_EQ(rows[i].title, "") << "the empty text, not NULL";
+        EXPECT_TRUE(rows[i].netIsNull);
+        EXPECT_EQ(rows[i].year, 2026);
+        EXPECT_EQ(rows[i].month, 3);
+        EXPECT_EQ(rows[i].day, 9);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, RecordingTest,
+    testing::Values(RecordingCase{"OneGood", "G", "1", "0", "1", "1"},
+                    RecordingCase{"TwoGood", "GG", "2", "0", "2", "2"},
+                    RecordingCase{"OneBad", "B", "0", "1", "-5", std::nullopt},
+                    RecordingCase{"GoodThenBad", "GB", "1", "1", "-4", "1"},
+                    RecordingCase{"BadGoodBadGood", "BGBG", "2", "2", "-8", "2"}),
+    [](const testing::TestParamInfo<RecordingCase>& info) { return std::string(info.param.name); });
+
+TEST_F(StorageTest, RecordingTakesTheMomentOfRecordingAlsoAfterMidnight) {
+    SetNow(2026, 3, 31, 23, 59, 59);
+    StartWithCategory(2);  // 阅读
+    AdvanceSeconds(1);     // the question was answered after midnight
+    RecordBadTomato();
+
+    const std::vector<TomatoRow> rows = TomatoRows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].classname, G("阅读"));
+    EXPECT_EQ(std::tie(rows[0].year, rows[0].month, rows[0].day), std::make_tuple(2026LL, 4LL, 1LL));
+    EXPECT_EQ(rows[0].createdDays, rt::MakeDateTime(2026, 4, 1).days);
+    EXPECT_EQ(g_lastEnd, rt::MakeDateTime(2026, 4, 1));
+}
+
+TEST_F(StorageTest, CategoryCountReadsItsStoredTextAsAnInteger) {
+    struct Case {
+        const char* stored;
+        const char* next;
+    };
+    const Case cases[] = {
+        {"", "1"}, {"abc", "1"}, {"  7", "8"}, {"-3", "-2"}, {"12abc", "13"}, {"2147483647", "2147483648"},
+    };
+    StartWithCategory();
+    RecordGoodTomato();  // adds the row
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        ExecSql("UPDATE info SET value='" + std::string(c.stored) + "' WHERE subject='" + CountSubject("工作") + "'");
+        RecordGoodTomato();
+        EXPECT_EQ(InfoValue(CountSubject("工作")), c.next);
+    }
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(InfoRows().size(), 11u);
+}
+
+TEST_F(StorageTest, ATomatoRowThatCannotBeInsertedStillUpdatesTheCounters) {
+    // The trigger goes in between two runs: a schema changed behind an open connection's back
+    // would make its next prepared insert fail by itself.
+    StartProgram();
+    EndProcess();
+    ExecSql("CREATE TRIGGER refuse BEFORE INSERT ON tomato BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    StartWithCategory();
+    AdvanceSeconds(60);
+
+    RecordGoodTomato();
+
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(U8(boxes[0].message), "保存番茄时钟失败");
+    EXPECT_EQ(U8(boxes[0].caption), "发生意外");
+    EXPECT_EQ(boxes[0].flags, 0x10);
+    EXPECT_TRUE(TomatoRows().empty());
+    EXPECT_EQ(InfoValue("goodtomato"), "1");
+    EXPECT_EQ(InfoValue("integral"), "1");
+    EXPECT_EQ(InfoValue(CountSubject("工作")), "1");
+    EXPECT_EQ(g_lastEnd, Now());
+    EXPECT_TRUE(exitCodes.empty());
+}
+
+struct CounterFailureCase {
+    const char* name;
+    const char* refusedSubject;  // an update of this info row is refused
+    bool good;
+    std::vector<std::string> messages;
+};
+
+class CounterFailureTest : public StorageTest, public testing::WithParamInterface<CounterFailureCase> {};
+
+TEST_P(CounterFailureTest, EachFailedStatementShowsItsMessageAndTheRestRuns) {
+    const CounterFailureCase& c = GetParam();
+    StartWithCategory();
+    RecordGoodTomato();  // the category row exists from here on
+    EndProcess();
+    ExecSql(std::string("CREATE TRIGGER refuse BEFORE UPDATE ON info WHEN old.subject='") + c.refusedSubject +
+            "' BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    StartWithCategory();
+    const auto before = InfoRows();
+
+    c.good ? RecordGoodTomato() : RecordBadTomato();
+
+    EXPECT_EQ(BoxMessages(), c.messages);
+    for (const ShownBox& box : boxes) {
+        EXPECT_EQ(U8(box.caption), "发生意外");
+        EXPECT_EQ(box.flags, 0x10);
+    }
+    EXPECT_EQ(TomatoRows().size(), 2u);
+    // The refused row keeps its value; the points move whenever their statement is not the one refused.
+    const std::vector<InfoRow> after = InfoRows();
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (after[i].subject == c.refusedSubject) {
+            EXPECT_EQ(after[i].value, before[i].value) << after[i].subject;
+        }
+    }
+    if (std::string(c.refusedSubject) != "integral") {
+        EXPECT_NE(InfoValue("integral"), before[1].value);
+    }
+    EXPECT_EQ(g_lastEnd, Now());
+    EXPECT_TRUE(exitCodes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statements, CounterFailureTest,
+    testing::Values(CounterFailureCase{"GoodCounter", "goodtomato", true, {"保存番茄时钟失败"}},
+                    CounterFailureCase{"GoodPoints", "integral", true, {"保存番茄时钟失败"}},
+                    CounterFailureCase{"BadCounter", "badtomato", false, {"保存番茄时钟失败"}},
+                    CounterFailureCase{"BadPoints", "integral", false, {"保存积分时钟失败"}},
+                    CounterFailureCase{"CategoryCount", "count_\xB9\xA4\xD7\xF7", true, {"保存配置失败"}}),
+    [](const testing::TestParamInfo<CounterFailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(StorageTest, ASecondInstanceHoldingAWriteLockMakesEveryWriteFailVisibly) {
+    StartWithCategory();
+    RecordGoodTomato();
+    const auto rowsBefore = InfoRows();
+
+    {
+        ExternalWriteLock lock(DbPath(), ExternalWriteLock::Mode::Immediate);
+        ASSERT_TRUE(lock.Held());
+        RecordGoodTomato();
+        RecordBadTomato();
+    }
+
+    EXPECT_EQ(BoxMessages(), (std::vector<std::string>{"保存番茄时钟失败", "保存番茄时钟失败", "保存番茄时钟失败",
+                                                       "保存配置失败", "保存番茄时钟失败", "保存番茄时钟失败",
+                                                       "保存积分时钟失败"}));
+    EXPECT_TRUE(exitCodes.empty());
+    EXPECT_EQ(Sql("PRAGMA integrity_check"), (std::vector<SqlRow>{{"ok"}}));
+    EXPECT_EQ(Rows(InfoRows()), Rows(rowsBefore));
+    EXPECT_EQ(TomatoRows().size(), 1u);
+
+    // With the lock gone the next tomato is recorded whole.
+    ClearRecords();
+    RecordGoodTomato();
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(TomatoRows().size(), 2u);
+    EXPECT_EQ(InfoValue("goodtomato"), "2");
+    EXPECT_EQ(InfoValue(CountSubject("工作")), "2");
+}
+
+TEST_F(StorageTest, AnExclusiveLockWhileANewCategoryIsCountedEndsTheProgramAndKeepsTheFile) {
+    StartWithCategory(3);  // 学习, never counted before
+    const auto rowsBefore = InfoRows();
+    {
+        ExternalWriteLock lock(DbPath(), ExternalWriteLock::Mode::Exclusive);
+        ASSERT_TRUE(lock.Held());
+        RecordGoodTomato();
+    }
+    EXPECT_EQ(BoxMessages(), (std::vector<std::string>{"保存番茄时钟失败", "保存番茄时钟失败", "保存番茄时钟失败",
+                                                       "数据库操作失败"}));
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    EXPECT_TRUE(fs::exists(DbPath()));
+    EXPECT_EQ(Sql("PRAGMA integrity_check"), (std::vector<SqlRow>{{"ok"}}));
+    EXPECT_EQ(Rows(InfoRows()), Rows(rowsBefore));
+    EXPECT_TRUE(TomatoRows().empty());
+    EXPECT_EQ(g_lastEnd.days, 0.0) << "the steps after the ending failure do not run";
+}
+
+// --- failures at start -------------------------------------------------------------------
+
+TEST_F(StorageTest, ADirectoryThatCannotBeWrittenEndsTheProgramAndLeavesNoFile) {
+    // Even root cannot create a file below a regular file.
+    const std::string blocker = Dir() + "/blocker";
+    std::ofstream(blocker) << "a file, not a directory";
+    UseProgramDirectory(blocker + "/program");
+
+    StartProgram();
+
+    ASSERT_EQ(boxes.size(), 1u) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(U8(boxes[0].message), "数据库创建失败，请检查目录是否有写权限。");
+    EXPECT_EQ(U8(boxes[0].caption), "出错！");
+    EXPECT_EQ(boxes[0].flags, 0x10);
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    EXPECT_FALSE(fs::exists(DbPath()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(Dir()), fs::directory_iterator()), 1) << "only the blocker";
+}
+
+TEST_F(StorageTest, AFileThatIsNotADatabaseEndsTheProgramAndStaysByteForByte) {
+    std::string junk;
+    for (int i = 0; i < 200; ++i) junk += "this is a memo, not a database file\n";
+    std::ofstream(DbPath(), std::ios::binary) << junk;
+
+    StartProgram();
+
+    ASSERT_EQ(boxes.size(), 1u) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(U8(boxes[0].message), "数据库操作失败");
+    EXPECT_EQ(U8(boxes[0].caption), "发生意外");
+    EXPECT_EQ(boxes[0].flags, 0x10);
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    EXPECT_EQ(FileBytes(DbPath()), junk);
+    EXPECT_EQ(std::distance(fs::directory_iterator(Dir()), fs::directory_iterator()), 1) << "no journal left";
+}
+
+TEST_F(StorageTest, AnExistingFileThatCannotBeOpenedEndsTheProgramUntouched) {
+    fs::create_directory(DbPath());  // exists, but no database can be opened on it
+
+    StartProgram();
+
+    ASSERT_GE(boxes.size(), 1u);
+    EXPECT_EQ(U8(boxes[0].message), "数据库打开失败。");
+    EXPECT_EQ(U8(boxes[0].caption), "出错！");
+    EXPECT_EQ(boxes[0].flags, 0x10);
+    EXPECT_EQ(boxes.size(), 1u) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    EXPECT_TRUE(fs::is_directory(DbPath()));
+    EXPECT_TRUE(fs::is_empty(DbPath()));
+}
+
+TEST_F(StorageTest, AnInfoRowThatCannotBeAddedLaterEndsTheProgramAndKeepsTheFile) {
+    StartProgram();
+    EndProcess();
+    ExecSql("DELETE FROM info WHERE subject='showPBar'");
+    ExecSql("CREATE TRIGGER refuse BEFORE INSERT ON info BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    const auto rowsBefore = InfoRows();
+
+    StartProgram();
+
+    ASSERT_EQ(boxes.size(), 1u) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(U8(boxes[0].message), "数据库操作失败");
+    EXPECT_EQ(U8(boxes[0].caption), "发生意外");
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    EXPECT_EQ(Rows(InfoRows()), Rows(rowsBefore));
+}
+
+// A file size limit makes the writes of a table fail while the file itself can be created.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+struct TableFailureCase {
+    const char* name;
+    rlim_t limit;  // bytes: a new file holds one page (4096) per table after page 1
+    const char* message;
+};
+
+class TableFailureTest : public StorageTest, public testing::WithParamInterface<TableFailureCase> {};
+
+TEST_P(TableFailureTest, ATableThatCannotBeCreatedTakesTheNewFileWithIt) {
+    const TableFailureCase& c = GetParam();
+    {
+        const FileSizeLimit limit(c.limit);
+        StartProgram();
+    }
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(U8(boxes[0].message), c.message);
+    EXPECT_EQ(U8(boxes[0].caption), "出错！");
+    EXPECT_EQ(boxes[0].flags, 0x10);
+    EXPECT_EQ(boxes.size(), 1u) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    EXPECT_TRUE(fs::is_empty(Dir())) << "neither the file nor a journal is left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, TableFailureTest,
+                         testing::Values(TableFailureCase{"Tomato", 0, "数据库创建表tomato失败。"},
+                                         TableFailureCase{"Info", 10000, "数据库创建表info失败。"}),
+                         [](const testing::TestParamInfo<TableFailureCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace apptest
