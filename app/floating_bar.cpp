@@ -50,13 +50,13 @@ void OnResetBarClicked() {
 void OnFloatingBarCreated() {
     rt::Window* bar = rt::FindWindow(kBarWindow);
     if (bar == nullptr) return;
+    rt::ShowWithoutActivating(bar);  // the window is shown after this handler
     // The first move stores the window's old left in g_barLeft, so the left goes through the tag.
     bar->SetTag(rt::ToText(g_barLeft));
     bar->SetTop(g_barTop);
     bar->SetLeft(rt::ToInteger(bar->Tag()));
     MakeColourKeyed(rt::WindowHandle(kBarWindow), kKeyColour);
-    rt::EnableWindowDrag(bar);       // borderless, so the bar itself is the handle to move it by
-    rt::ShowWithoutActivating(bar);  // the window is shown after this handler
+    rt::EnableWindowDrag(bar);  // borderless, so the bar itself is the handle to move it by
     if (rt::Window* main = rt::FindWindow(kMainWindow)) rt::SetFocusTo(main);
 }
 

@@ -4,6 +4,7 @@
 #include <QtCore/QEvent>
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
+#include <QtGui/QWindow>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
 
@@ -22,7 +23,10 @@ class ActivationKeeper final : public QObject {
 public:
     explicit ActivationKeeper(QWidget* widget) : QObject(widget), widget_(widget) {
         setObjectName(QString::fromLatin1(kKeeperName));
+        // The attribute reaches a native window made later; one that exists already is asked
+        // through the property the platform reads at each show.
         widget->setAttribute(Qt::WA_ShowWithoutActivating);
+        if (QWindow* window = widget->windowHandle()) window->setProperty("_q_showWithoutActivating", true);
         widget->installEventFilter(this);
     }
 
