@@ -7,6 +7,7 @@
 #include "net_test_support.h"
 #include "runtime/crypto.h"
 #include "runtime/messagebox.h"
+#include "runtime/program.h"
 #include "update_test_support.h"
 
 namespace {
@@ -21,6 +22,7 @@ protected:
     void TearDown() override {
         rt::crypto::SetAcquireFault(rt::crypto::AcquireFault::None);
         rt::SetMessageBoxHook({});
+        rt::SetShellOpenHook({});
         DataHomeFixture::TearDown();
     }
     void Serve(const std::string& body) {
@@ -97,6 +99,32 @@ TEST_F(ReplyTest, UnverifiedReplyLeavesTheCurrentVersionAndShowsNothing) {
     EXPECT_EQ(update::g_currentVersion, "1.2.2");
     EXPECT_EQ(boxes, 1);
     EXPECT_EQ(update::g_replyFields.at(1), "9.9.9");  // the fields are kept all the same
+}
+
+TEST_F(ReplyTest, AnswerDecidesWhatOpensNotTheResult) {
+    std::vector<std::string> opened;
+    rt::SetShellOpenHook([&opened](const std::string& address) {
+        opened.push_back(address);
+        return true;
+    });
+    struct Case {
+        int answer;
+        std::string address;
+        std::vector<std::string> opened;
+    };
+    const Case cases[] = {
+        {rt::kAnswerYes, "http://dl.example/t.zip", {"http://dl.example/t.zip"}},
+        {rt::kAnswerNo, "http://dl.example/t.zip", {}},
+        {rt::kAnswerYes, "/bin/sh", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address + (c.answer == rt::kAnswerYes ? " Yes" : " No"));
+        opened.clear();
+        rt::SetMessageBoxHook([&c](const std::string&, int, const std::string&) { return c.answer; });
+        Serve(SignedReply("Tomato", "1.3.0", "n", c.address));
+        EXPECT_EQ(update::CheckNewVersion("1.2.2", server_.Url("/")), 1);
+        EXPECT_EQ(opened, c.opened);
+    }
 }
 
 }  // namespace
