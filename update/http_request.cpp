@@ -48,12 +48,11 @@ WorkerRegistry& Registry() {
     return *g_registry;
 }
 
+// Notified under the lock: once the lock is released, the library's end may release the registry.
 void Unregister(const std::shared_ptr<Handover>& handover) {
     WorkerRegistry& r = Registry();
-    {
-        std::lock_guard<std::mutex> lock(r.mutex);
-        r.running.erase(std::remove(r.running.begin(), r.running.end(), handover), r.running.end());
-    }
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.running.erase(std::remove(r.running.begin(), r.running.end(), handover), r.running.end());
     r.changed.notify_all();
 }
 
