@@ -58,6 +58,7 @@ struct LabelCase {
     const char* name;
     int year, month, day;
     std::vector<std::string> labels;
+    friend void PrintTo(const LabelCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ChartLabelTest : public ChartTest, public testing::WithParamInterface<LabelCase> {};
@@ -90,6 +91,7 @@ struct ChartCase {
     std::vector<Tomatoes> tomatoes;
     int maxPerDay, last7Days, avgPerDay;
     int firstActiveDaysAgo;  // -1: none
+    friend void PrintTo(const ChartCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ChartValuesTest : public ChartTest, public testing::WithParamInterface<ChartCase> {};
@@ -263,6 +265,7 @@ struct IdleCase {
     bool noTomatoYet;
     std::int64_t secondsSinceLast;  // negative: the last tomato lies ahead (clock set back)
     const char* caption;
+    friend void PrintTo(const IdleCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class IdleStatusTest : public ChartTest, public testing::WithParamInterface<IdleCase> {};

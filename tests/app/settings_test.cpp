@@ -48,6 +48,7 @@ struct RoundTripCase {
     std::string memoUtf8;
     std::int32_t top, left;
     bool alert, tick, showBar;
+    friend void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.name; }
 };
 
 std::string LongMemo() {

@@ -163,6 +163,7 @@ struct RecordingCase {
     const char* bad;
     const char* integral;
     std::optional<std::string> categoryCount;
+    friend void PrintTo(const RecordingCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class RecordingTest : public StorageTest, public testing::WithParamInterface<RecordingCase> {};
@@ -281,6 +282,7 @@ struct CounterFailureCase {
     const char* refusedSubject;  // an update of this info row is refused
     bool good;
     std::vector<std::string> messages;
+    friend void PrintTo(const CounterFailureCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class CounterFailureTest : public StorageTest, public testing::WithParamInterface<CounterFailureCase> {};
@@ -466,6 +468,7 @@ struct TableFailureCase {
     const char* name;
     rlim_t limit;  // bytes: a new file holds one page (4096) per table after page 1
     const char* message;
+    friend void PrintTo(const TableFailureCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class TableFailureTest : public StorageTest, public testing::WithParamInterface<TableFailureCase> {};
