@@ -121,14 +121,13 @@ void UpdateCountdown() {
         SetClock("0:00:00", kGrey);
         return;
     }
+    // The current time less the tomato's length: the tomato is over once it started at or before.
     const rt::DateTime limit = rt::AddToDateTime(rt::Now(), rt::DateUnit::Minute, -g_tomatoMinutes);
-    const auto remaining = static_cast<std::int64_t>(rt::DateTimeInterval(g_start, limit, rt::DateUnit::Second));
-    // Both sides are whole seconds apart but carry rounding from the day fraction; a remainder
-    // that counts as 0 seconds is the end, not a last "0:00:00" in red.
-    if (g_start <= limit || remaining <= 0) {
+    if (g_start <= limit) {
         FinishTomato();
         return;
     }
+    const auto remaining = static_cast<std::int64_t>(rt::DateTimeInterval(g_start, limit, rt::DateUnit::Second));
     const std::int64_t hours = rt::IntegerDivide(remaining, 3600);
     const std::int64_t rest = rt::Remainder(remaining, 3600);
     const std::int64_t minutes = rt::IntegerDivide(rest, 60);
