@@ -45,11 +45,14 @@ void ReturnBlock(char* p) {
     }
 }
 
-// Formats into one 1024-byte buffer; returns the length, or -1 when the piece does not fit.
-int FormatPiece(char (&buffer)[TextBuilder::kFormatLimit + 1], const char* format, std::va_list args) {
+// Formats into one 1024-byte buffer and hands the piece to put; false, without calling put, when
+// the piece does not fit or the format fails.
+template <typename Put>
+bool FormatPiece(const char* format, std::va_list args, Put put) {
+    char buffer[TextBuilder::kFormatLimit + 1];
     const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-    if (n < 0 || n > TextBuilder::kFormatLimit) return -1;
-    return n;
+    if (n < 0 || n > TextBuilder::kFormatLimit) return false;
+    return put(std::string_view(buffer, static_cast<std::size_t>(n)));
 }
 
 constexpr int kMaxHeapRequest = std::numeric_limits<std::int32_t>::max() - TextBuilder::kHeapSpare;
@@ -174,13 +177,11 @@ bool TextBuilder::Set(std::string_view text) {
 
 bool TextBuilder::Format(const char* format, ...) {
     if (format == nullptr || *format == '\0') return true;
-    char buffer[kFormatLimit + 1];
     std::va_list args;
     va_start(args, format);
-    const int n = FormatPiece(buffer, format, args);
+    const bool ok = FormatPiece(format, args, [this](std::string_view piece) { return Set(piece); });
     va_end(args);
-    if (n < 0) return false;
-    return Set(std::string_view(buffer, static_cast<std::size_t>(n)));
+    return ok;
 }
 
 bool TextBuilder::Append(std::string_view text) {
@@ -189,13 +190,11 @@ bool TextBuilder::Append(std::string_view text) {
 
 bool TextBuilder::AppendFormat(const char* format, ...) {
     if (format == nullptr || *format == '\0') return true;
-    char buffer[kFormatLimit + 1];
     std::va_list args;
     va_start(args, format);
-    const int n = FormatPiece(buffer, format, args);
+    const bool ok = FormatPiece(format, args, [this](std::string_view piece) { return AppendText(piece); });
     va_end(args);
-    if (n < 0) return false;
-    return AppendText(std::string_view(buffer, static_cast<std::size_t>(n)));
+    return ok;
 }
 
 const char* TextBuilder::Text() const {
