@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers shared by the GUI tests.
 
+#include "design_util.h"
 #include "runtime/text.h"
 #include "runtime/window.h"
 
@@ -31,21 +32,6 @@ inline std::string UniqueWindowName(const std::string& base)
     return base + std::to_string(++counter);
 }
 
-inline ComponentDesign Design(ComponentType type, std::string name, int left, int top, int width, int height,
-                              std::string caption = {}, std::string parent = {})
-{
-    ComponentDesign d;
-    d.type = type;
-    d.name = std::move(name);
-    d.left = left;
-    d.top = top;
-    d.width = width;
-    d.height = height;
-    d.caption = std::move(caption);
-    d.parent = std::move(parent);
-    return d;
-}
-
 inline EventBinding On(std::string component, EventKind event, std::function<void()> handler)
 {
     EventBinding b;
@@ -61,6 +47,23 @@ inline EventBinding OnQueryClose(std::function<bool()> handler)
     b.event = EventKind::QueryClose;
     b.queryClose = std::move(handler);
     return b;
+}
+
+// Defines and loads a width x height window named after prefix with one timer, "Ticker", firing
+// every interval ms and counting into ticks; answers the window's name, or "" when it did not load.
+inline std::string LoadTickerWindow(const std::string& prefix, int width, int height, int interval, int& ticks)
+{
+    const std::string name = UniqueWindowName(prefix);
+    WindowDesign w;
+    w.name = name;
+    w.width = width;
+    w.height = height;
+    auto timer = Design(ComponentType::Timer, "Ticker", 0, 0, 10, 10);
+    timer.interval = interval;
+    w.components.push_back(timer);
+    w.events.push_back(On("Ticker", EventKind::TimerTick, [&ticks] { ++ticks; }));
+    DefineWindow(w);
+    return LoadWindow(name) ? name : std::string();
 }
 
 // Closes every window between tests, so each starts from an empty screen.

@@ -28,18 +28,9 @@ class MessageBoxTest : public test::GuiTest, public ::testing::WithParamInterfac
 TEST_P(MessageBoxTest, RealBoxAnswersByButtonWhileTimersTick)
 {
     const BoxCase& c = GetParam();
-    const std::string name = test::UniqueWindowName("Boxed");
-    WindowDesign w;
-    w.name = name;
-    w.width = 200;
-    w.height = 100;
-    auto timer = test::Design(ComponentType::Timer, "Ticker", 0, 0, 10, 10);
-    timer.interval = 100;
-    w.components.push_back(timer);
     int ticks = 0;
-    w.events.push_back(test::On("Ticker", EventKind::TimerTick, [&] { ++ticks; }));
-    DefineWindow(w);
-    ASSERT_TRUE(LoadWindow(name));
+    const std::string name = test::LoadTickerWindow("Boxed", 200, 100, 100, ticks);
+    ASSERT_FALSE(name.empty());
 
     QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons shownButtons;

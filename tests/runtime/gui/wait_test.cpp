@@ -37,6 +37,30 @@ std::function<void()> HeldBody(const std::shared_future<void>& release)
     return [release] { release.wait(); };
 }
 
+// What a caller's wait loop saw: the last answer, how often it woke, and its wall and CPU seconds.
+struct LoopedWait {
+    std::uint32_t answer = kWaitMessage;
+    int wakes = 0;
+    double wall = 0;
+    double cpu = 0;
+};
+
+// Waits for worker with timeoutMs again after each kWaitMessage answer, at most 50 times, and
+// measures the loop's wall time and this thread's CPU time.
+LoopedWait WaitWhileMessagesArrive(WorkerThread& worker, std::uint32_t timeoutMs)
+{
+    LoopedWait result;
+    const double cpu0 = ThreadCpuSeconds();
+    const double wall0 = WallSeconds();
+    while (result.answer == kWaitMessage && result.wakes < 50) {
+        result.answer = MsgWaitForThread(worker, timeoutMs);
+        ++result.wakes;
+    }
+    result.wall = WallSeconds() - wall0;
+    result.cpu = ThreadCpuSeconds() - cpu0;
+    return result;
+}
+
 class WaitTest : public test::GuiTest {
 protected:
     void SetUp() override { QCoreApplication::processEvents(); }  // nothing stale wakes the wait
@@ -46,16 +70,7 @@ TEST_F(WaitTest, AnswersZeroWhenTheThreadEndsAndSleepsMeanwhile)
 {
     auto worker = WorkerThread::Start([] { std::this_thread::sleep_for(800ms); });
     ASSERT_NE(worker, nullptr);
-    const double cpu0 = ThreadCpuSeconds();
-    const double wall0 = WallSeconds();
-    std::uint32_t answer = kWaitMessage;
-    int wakes = 0;
-    while (answer == kWaitMessage && wakes < 50) {
-        answer = MsgWaitForThread(*worker, 5000);
-        ++wakes;
-    }
-    const double wall = WallSeconds() - wall0;
-    const double cpu = ThreadCpuSeconds() - cpu0;
+    const auto [answer, wakes, wall, cpu] = WaitWhileMessagesArrive(*worker, 5000);
     EXPECT_EQ(answer, kWaitObject0);
     EXPECT_TRUE(worker->Finished());
     EXPECT_GE(wall, 0.7);
@@ -70,16 +85,7 @@ TEST_F(WaitTest, AnswersTimeoutWhenNothingHappensAndSleepsMeanwhile)
     std::promise<void> release;
     auto worker = WorkerThread::Start(HeldBody(release.get_future().share()));
     ASSERT_NE(worker, nullptr);
-    const double cpu0 = ThreadCpuSeconds();
-    const double wall0 = WallSeconds();
-    std::uint32_t answer = kWaitMessage;
-    int wakes = 0;
-    while (answer == kWaitMessage && wakes < 50) {
-        answer = MsgWaitForThread(*worker, 1000);
-        ++wakes;
-    }
-    const double wall = WallSeconds() - wall0;
-    const double cpu = ThreadCpuSeconds() - cpu0;
+    const auto [answer, wakes, wall, cpu] = WaitWhileMessagesArrive(*worker, 1000);
     EXPECT_EQ(answer, kWaitTimeout);
     EXPECT_EQ(wakes, 1);
     EXPECT_GE(wall, 0.95);
@@ -124,18 +130,9 @@ TEST_F(WaitTest, AnswersOneForAPostedEvent)
 
 TEST_F(WaitTest, TimerKeepsTickingWhileTheCallerWaitsInALoop)
 {
-    const std::string name = test::UniqueWindowName("Waiting");
-    WindowDesign w;
-    w.name = name;
-    w.width = 100;
-    w.height = 50;
-    auto timer = test::Design(ComponentType::Timer, "Ticker", 0, 0, 10, 10);
-    timer.interval = 100;
-    w.components.push_back(timer);
     int ticks = 0;
-    w.events.push_back(test::On("Ticker", EventKind::TimerTick, [&] { ++ticks; }));
-    DefineWindow(w);
-    ASSERT_TRUE(LoadWindow(name));
+    const std::string name = test::LoadTickerWindow("Waiting", 100, 50, 100, ticks);
+    ASSERT_FALSE(name.empty());
 
     // As the update check waits: every wake dispatches what is pending and waits again with the
     // full time-out, so the 100 ms timer never lets the 5 s time-out run out.
