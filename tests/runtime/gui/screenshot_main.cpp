@@ -1,5 +1,6 @@
 // Under a real X server without a window manager: a start window from a design table is shown and
 // activated, and a screenshot of its place on the screen is not blank. Exit code 0 when all holds.
+#include "design_util.h"
 #include "runtime/program.h"
 #include "runtime/text.h"
 #include "runtime/window.h"
@@ -17,20 +18,7 @@
 
 namespace {
 
-rt::ComponentDesign Design(rt::ComponentType type, const char* name, int left, int top, int width, int height,
-                           std::string caption = {}, std::string parent = {})
-{
-    rt::ComponentDesign d;
-    d.type = type;
-    d.name = name;
-    d.left = left;
-    d.top = top;
-    d.width = width;
-    d.height = height;
-    d.caption = std::move(caption);
-    d.parent = std::move(parent);
-    return d;
-}
+using rt::test::Design;
 
 bool g_activated = false;
 int g_result = 1;
