@@ -40,12 +40,30 @@ rt::EventBinding OnTick(const char* component, std::function<void()> handler)
     return b;
 }
 
-int EndFromNestedHandler(int code)
+// The helper's one window: "HelperWindow", 100 x 50, with nothing on it yet.
+rt::WindowDesign HelperWindow()
 {
     rt::WindowDesign w;
     w.name = "HelperWindow";
     w.width = 100;
     w.height = 50;
+    return w;
+}
+
+// Defines and loads w and runs the message loop; prints "loop ended" once the loop returns and
+// answers the loop's result.
+int RunWindow(const rt::WindowDesign& w)
+{
+    rt::DefineWindow(w);
+    rt::LoadWindow(w.name);
+    const int result = rt::RunMessageLoop();
+    std::fputs("loop ended\n", stdout);
+    return result;
+}
+
+int EndFromNestedHandler(int code)
+{
+    rt::WindowDesign w = HelperWindow();
     w.startWindow = true;
     w.components.push_back(TimerDesign("Outer", 50));
     w.components.push_back(TimerDesign("Inner", 300));
@@ -65,35 +83,23 @@ int EndFromNestedHandler(int code)
             std::fputs("EndProgram returned\n", stdout);
         }
     }));
-    rt::DefineWindow(w);
-    rt::LoadWindow("HelperWindow");
-    rt::RunMessageLoop();
-    std::fputs("loop ended\n", stdout);
+    RunWindow(w);
     return 99;
 }
 
 int ReturnAfterLastWindow()
 {
-    rt::WindowDesign w;
-    w.name = "HelperWindow";
-    w.width = 100;
-    w.height = 50;
+    rt::WindowDesign w = HelperWindow();
     w.components.push_back(TimerDesign("Closer", 100));
     w.events.push_back(OnTick("Closer", [] { rt::CloseWindowUnit("HelperWindow"); }));
-    rt::DefineWindow(w);
-    rt::LoadWindow("HelperWindow");
-    const int result = rt::RunMessageLoop();
-    std::fputs("loop ended\n", stdout);
+    const int result = RunWindow(w);
     std::fflush(stdout);
     return result;
 }
 
 int EndFromQueryClose()
 {
-    rt::WindowDesign w;
-    w.name = "HelperWindow";
-    w.width = 100;
-    w.height = 50;
+    rt::WindowDesign w = HelperWindow();
     w.startWindow = true;
     w.components.push_back(TimerDesign("Closer", 100));
     w.events.push_back(OnTick("Closer", [] { rt::FindWindow("HelperWindow")->Widget()->close(); }));
@@ -106,10 +112,7 @@ int EndFromQueryClose()
         return false;
     };
     w.events.push_back(query);
-    rt::DefineWindow(w);
-    rt::LoadWindow("HelperWindow");
-    rt::RunMessageLoop();
-    std::fputs("loop ended\n", stdout);
+    RunWindow(w);
     return 99;
 }
 
