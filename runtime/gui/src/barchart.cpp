@@ -163,8 +163,14 @@ private:
                 top = std::max(top, v);
             }
         }
-        // Room above the tallest bar for its value label.
-        const double upper = std::max(5.0, std::ceil(top * 1.15));
+        // Room above the tallest bar for its value label; ticks at whole numbers only, since the
+        // values are counts and the labels print as integers.
+        const double wanted = std::max(5.0, std::ceil(top * 1.15));
+        const double step = std::max(1.0, std::ceil(wanted / 5.0));
+        const double upper = std::ceil(wanted / step) * step;
+        valueAxis_->setTickType(QValueAxis::TicksDynamic);
+        valueAxis_->setTickAnchor(0.0);
+        valueAxis_->setTickInterval(step);
         valueAxis_->setRange(0.0, upper);
     }
 
