@@ -230,14 +230,13 @@ void RecordBadTomato() {
 bool IncrementCategoryCount(const std::string& category) {
     g_infoTable->MoveFirst();
     const std::string subject = "count_" + category;
-    std::string newValue;
+    std::string newValue = "1";
     if (g_infoTable->Find(SubjectCondition(subject))) {
-        // Read in 64 bits, so that a count at the 32-bit limit still grows by one.
+        // Added in 64 bits, so that a count at the 32-bit limit does not wrap.
         const std::int64_t count = rt::ToInteger(g_infoTable->ReadText("value"));
         newValue = rt::ToText(count + 1);
-    } else {
-        if (!InsertInfoRow(subject, "1")) return false;
-        newValue = "1";
+    } else if (!InsertInfoRow(subject, newValue)) {
+        return false;
     }
     const std::string statement = "update info set value='" + app::SqlStringBody(newValue) +
                                   "' where subject='" + app::SqlStringBody(subject) + "'";
