@@ -10,7 +10,6 @@
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
-#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <vector>
@@ -18,8 +17,8 @@
 #include "runtime/win32.h"
 
 // X11 last: its macros (None, Bool, Status) must not meet the headers above.
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
+#include "other_x_client.h"
+
 #include <X11/extensions/shape.h>
 
 namespace w = rt::win32;
@@ -39,92 +38,24 @@ bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 3000) 
     }
 }
 
-// Another X client: its own connection, as another program would have.
-class OtherClient {
-public:
-    OtherClient() : display_(XOpenDisplay(nullptr)) {}
-    ~OtherClient() {
-        for (Window window : windows_) XDestroyWindow(display_, window);
-        XCloseDisplay(display_);
-    }
-    OtherClient(const OtherClient&) = delete;
-    OtherClient& operator=(const OtherClient&) = delete;
+using x11test::OtherClient;
 
-    Display* display() const { return display_; }
-
-    Window CreateWindow(int x, int y, int width, int height, unsigned long pixel) {
-        Window window = XCreateSimpleWindow(display_, DefaultRootWindow(display_), x, y, width, height, 0, 0, pixel);
-        XStoreName(display_, window, "other client");
-        XSizeHints hints{};
-        hints.flags = USPosition | USSize;
-        hints.x = x;
-        hints.y = y;
-        hints.width = width;
-        hints.height = height;
-        XSetWMNormalHints(display_, window, &hints);
-        XMapWindow(display_, window);
-        XSync(display_, False);
-        windows_.push_back(window);
-        return window;
-    }
-
-    Atom Intern(const char* name) const { return XInternAtom(display_, name, False); }
-
-    // A client message to the root window, as EWMH has clients and pagers ask the manager.
-    void AskManager(Window window, const char* type, long l0, long l1 = 0, long l2 = 0, long l3 = 0) {
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = Intern(type);
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = l0;
-        event.xclient.data.l[1] = l1;
-        event.xclient.data.l[2] = l2;
-        event.xclient.data.l[3] = l3;
-        XSendEvent(display_, DefaultRootWindow(display_), False,
-                   SubstructureRedirectMask | SubstructureNotifyMask, &event);
-        XSync(display_, False);
-    }
-    void Activate(Window window) { AskManager(window, "_NET_ACTIVE_WINDOW", 2 /* pager */, CurrentTime); }
-    void MakeAbove(Window window) {
-        AskManager(window, "_NET_WM_STATE", 1 /* add */, static_cast<long>(Intern("_NET_WM_STATE_ABOVE")), 0, 1);
-    }
-
-    bool HasState(Window window, const char* state) const {
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        bool found = false;
-        if (XGetWindowProperty(display_, window, Intern("_NET_WM_STATE"), 0, 64, False, XA_ATOM, &type, &format,
-                               &count, &after, &data) == Success && data != nullptr) {
-            const auto* atoms = reinterpret_cast<const unsigned long*>(data);
-            found = std::find(atoms, atoms + count, Intern(state)) != atoms + count;
-        }
-        if (data != nullptr) XFree(data);
-        return found;
-    }
-    bool IsAbove(Window window) const { return HasState(window, "_NET_WM_STATE_ABOVE"); }
-
-    struct Box {
-        int x, y, width, height;
-        friend bool operator==(const Box&, const Box&) = default;
-    };
-    std::vector<Box> Shape(Window window, int kind) const {
-        int count = 0, ordering = 0;
-        XRectangle* rectangles = XShapeGetRectangles(display_, window, kind, &count, &ordering);
-        std::vector<Box> boxes;
-        for (int i = 0; i < count; ++i) {
-            boxes.push_back({rectangles[i].x, rectangles[i].y, rectangles[i].width, rectangles[i].height});
-        }
-        if (rectangles != nullptr) XFree(rectangles);
-        return boxes;
-    }
-
-private:
-    Display* display_;
-    std::vector<Window> windows_;
+struct Box {
+    int x, y, width, height;
+    friend bool operator==(const Box&, const Box&) = default;
 };
+
+// The rectangles of a window's shape of the kind (ShapeBounding, ShapeInput), as the X server holds them.
+std::vector<Box> Shape(Display* display, Window window, int kind) {
+    int count = 0, ordering = 0;
+    XRectangle* rectangles = XShapeGetRectangles(display, window, kind, &count, &ordering);
+    std::vector<Box> boxes;
+    for (int i = 0; i < count; ++i) {
+        boxes.push_back({rectangles[i].x, rectangles[i].y, rectangles[i].width, rectangles[i].height});
+    }
+    if (rectangles != nullptr) XFree(rectangles);
+    return boxes;
+}
 
 class OnX11 : public ::testing::Test {
 protected:
@@ -190,7 +121,7 @@ private:
 };
 
 TEST_F(OnX11, ColourKeyCutsTheShapeAndFollowsRepaints) {
-    using Boxes = std::vector<OtherClient::Box>;
+    using Boxes = std::vector<Box>;
     KeyedWindow window;
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -205,18 +136,18 @@ TEST_F(OnX11, ColourKeyCutsTheShapeAndFollowsRepaints) {
 
     for (int kind : {ShapeBounding, ShapeInput}) {
         SCOPED_TRACE(kind);
-        EXPECT_TRUE(WaitUntil([&] { return other.Shape(handle, kind) == Boxes{{0, 0, 200, 16}}; }));
+        EXPECT_TRUE(WaitUntil([&] { return Shape(other.display(), handle, kind) == Boxes{{0, 0, 200, 16}}; }));
     }
     window.SetBarWidth(120);
-    EXPECT_TRUE(WaitUntil([&] { return other.Shape(handle, ShapeBounding) == Boxes{{0, 0, 120, 16}}; }));
-    EXPECT_TRUE(WaitUntil([&] { return other.Shape(handle, ShapeInput) == Boxes{{0, 0, 120, 16}}; }));
+    EXPECT_TRUE(WaitUntil([&] { return Shape(other.display(), handle, ShapeBounding) == Boxes{{0, 0, 120, 16}}; }));
+    EXPECT_TRUE(WaitUntil([&] { return Shape(other.display(), handle, ShapeInput) == Boxes{{0, 0, 120, 16}}; }));
 
     // Taking the layered style off gives the whole window back.
     EXPECT_EQ(w::SetWindowLongA(handle, w::GWL_EXSTYLE, 0), w::WS_EX_LAYERED);
-    EXPECT_TRUE(WaitUntil([&] { return other.Shape(handle, ShapeBounding) == Boxes{{0, 0, 220, 16}}; }));
+    EXPECT_TRUE(WaitUntil([&] { return Shape(other.display(), handle, ShapeBounding) == Boxes{{0, 0, 220, 16}}; }));
     window.SetBarWidth(60);
     QTest::qWait(200);
-    EXPECT_EQ(other.Shape(handle, ShapeBounding), (Boxes{{0, 0, 220, 16}}));
+    EXPECT_EQ(Shape(other.display(), handle, ShapeBounding), (Boxes{{0, 0, 220, 16}}));
 }
 
 TEST_F(OnX11, ColourKeyIsRefusedForAnotherClientsWindow) {
