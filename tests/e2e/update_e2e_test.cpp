@@ -9,7 +9,6 @@
 // is put first on PATH. The fixture's seams still record everything the program itself does.
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -37,7 +36,7 @@
 #include "loopback_server.h"
 #include "program.h"
 #include "recorddb/sqlite_db.h"
-#include "reply.h"
+#include "reply_signing.h"
 #include "runtime/datetime.h"
 
 namespace apptest {
@@ -51,26 +50,13 @@ using std::chrono::milliseconds;
 constexpr char kUpdatePath[] = "/update/vizaruzuvov.php";
 constexpr char kDownload[] = "http://dl.example.org/tomato-1.2.3.zip";
 
-// Lower-case hexadecimal MD5, computed independently of the library.
-std::string Md5Lower(std::string_view bytes) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_Digest(bytes.data(), bytes.size(), md, &n, EVP_md5(), nullptr);
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < n; ++i) {
-        out.push_back(kDigits[md[i] >> 4]);
-        out.push_back(kDigits[md[i] & 0xF]);
-    }
-    return out;
-}
+using updatetest::Md5Lower;
 
 // A reply as the update server writes it (GBK): fields 1 to 3 signed with the shared salt.
 std::string SignedReply(const std::string& version) {
     const std::string product = G("塔维番茄");
     const std::string notes = G("修正了统计\r\n新的进度条");
-    return product + "&&" + version + "&&" + notes + "&&" + kDownload + "&&" +
-           Md5Lower(product + version + notes + update::kReplySalt);
+    return updatetest::SignedReply(product, version, notes, kDownload);
 }
 
 // The library's question box as it appeared.

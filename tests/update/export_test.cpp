@@ -3,7 +3,6 @@
 // answered through the shared application object.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <QApplication>
 #include <QMessageBox>
@@ -13,7 +12,7 @@
 #include <filesystem>
 
 #include "loopback_server.h"
-#include "reply.h"  // the salt the update server shares
+#include "reply_signing.h"
 #include "update/export.h"
 
 namespace {
@@ -21,23 +20,9 @@ namespace {
 using loopback::Request;
 using loopback::Response;
 
-std::string Md5Lower(const std::string& bytes) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_Digest(bytes.data(), bytes.size(), md, &n, EVP_md5(), nullptr);
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < n; ++i) {
-        out.push_back(kDigits[md[i] >> 4]);
-        out.push_back(kDigits[md[i] & 0xF]);
-    }
-    return out;
-}
-
 std::string SignedReply(const std::string& version) {
     const std::string product = "Tomato", notes = "notes";
-    return product + "&&" + version + "&&" + notes + "&&http://dl.example/t.zip&&" +
-           Md5Lower(product + version + notes + update::kReplySalt);
+    return updatetest::SignedReply(product, version, notes, "http://dl.example/t.zip");
 }
 
 class ExportTest : public ::testing::Test {
