@@ -14,6 +14,8 @@ PACKAGES=(
   libx11-dev libxext-dev
   # update checker: HTTP and hashing
   libcurl4-openssl-dev libssl-dev
+  # the desktop opener behind the sponsor button and the download question
+  xdg-utils
   # headless display, a window manager and a CJK font for the GUI tests
   xvfb xauth openbox x11-utils x11-apps imagemagick xdotool fonts-wqy-microhei fonts-dejavu-core
 )
