@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace rt {
 namespace {
@@ -42,12 +43,19 @@ private:
     iconv_t cd_;
 };
 
-// Converts in, replacing every invalid or incomplete input sequence by `replacement`.
-std::string Convert(const char* to, const char* from, std::string_view in, std::string_view replacement) {
+// Converts in. Every invalid or incomplete input sequence is replaced by `replacement`, or, when
+// there is none, fails the whole conversion.
+std::optional<std::string> Convert(const char* to, const char* from, std::string_view in,
+                                   std::optional<std::string_view> replacement) {
     std::string out;
     if (in.empty()) return out;
     Converter conv(to, from);
-    if (!conv.ok()) return std::string(in);  // no converter installed: pass the bytes on
+    if (!conv.ok()) {
+        // No converter installed: ASCII means the same on both sides, anything else cannot pass.
+        const bool ascii = std::all_of(in.begin(), in.end(), [](char c) { return (c & 0x80) == 0; });
+        if (ascii || replacement) return std::string(in);
+        return std::nullopt;
+    }
     out.resize(in.size() * 2 + 16);
     char* src = const_cast<char*>(in.data());
     std::size_t srcLeft = in.size();
@@ -60,20 +68,24 @@ std::string Convert(const char* to, const char* from, std::string_view in, std::
         if (r != static_cast<std::size_t>(-1)) break;
         if (errno == E2BIG) {
             out.resize(out.size() * 2);
-        } else if (errno == EILSEQ || errno == EINVAL) {
+        } else if ((errno == EILSEQ || errno == EINVAL) && replacement) {
             out.resize(used);
-            out.append(replacement);
+            out.append(*replacement);
             used = out.size();
             ++src;
             --srcLeft;
             out.resize(used + srcLeft * 2 + 16);
         } else {
-            break;
+            return std::nullopt;
         }
     }
     out.resize(used);
     return out;
 }
+
+// Marks a byte of a system name that is not UTF-8. GBK has no such byte, so the mark never
+// converts back and the name can never reach the system as some other name.
+constexpr char kNotGbk = '\xFF';
 
 // Full-width ASCII (0xA3 0xA1..0xFE) and the full-width space (0xA1 0xA1) as their ASCII bytes.
 std::string FoldFullWidth(std::string_view text) {
@@ -112,9 +124,19 @@ std::string FoldAscii(std::string_view text) {
 
 }  // namespace
 
-std::string Gbk(std::string_view utf8) { return Convert("GB18030", "UTF-8", utf8, "?"); }
+std::string Gbk(std::string_view utf8) { return *Convert("GB18030", "UTF-8", utf8, "?"); }
 
-std::string Utf8FromGbk(std::string_view gbk) { return Convert("UTF-8", "GB18030", gbk, "\xEF\xBF\xBD"); }
+std::string Utf8FromGbk(std::string_view gbk) { return *Convert("UTF-8", "GB18030", gbk, "\xEF\xBF\xBD"); }
+
+std::optional<std::string> SystemName(std::string_view gbk) {
+    // A NUL would end the name early at the system call, naming another file.
+    if (gbk.find('\0') != std::string_view::npos) return std::nullopt;
+    return Convert("UTF-8", "GB18030", gbk, std::nullopt);
+}
+
+std::string GbkFromSystemName(std::string_view name) {
+    return *Convert("GB18030", "UTF-8", name, std::string_view(&kNotGbk, 1));
+}
 
 int TextLength(std::string_view text) {
     return static_cast<int>(std::min<std::size_t>(text.size(), std::numeric_limits<int>::max()));

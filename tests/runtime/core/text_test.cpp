@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -39,6 +40,39 @@ TEST(GbkConversion, ReplacesInvalidBytesInsteadOfStopping) {
                   return s + "z";
               }());
     EXPECT_EQ(Gbk("a\xC3(b"), "a?(b");  // invalid UTF-8
+}
+
+TEST(SystemNames, GbkNamesReachTheSystemAsUtf8OrNotAtAll) {
+    struct Case {
+        const char* what;
+        std::string gbk;
+        std::optional<std::string> system;
+    };
+    const Case cases[] = {
+        {"ascii", "/tmp/db.razezuzivu", "/tmp/db.razezuzivu"},
+        {"chinese with a blank", Gbk("/home/用户/下载/番茄 钟/db.razezuzivu"), "/home/用户/下载/番茄 钟/db.razezuzivu"},
+        {"four-byte character", "/a/" + kEmoji, "/a/😀"},
+        {"empty", "", ""},
+        {"lead byte without trail", "/a/\x81", std::nullopt},
+        {"byte no GBK text holds", "/a/\xFF/b", std::nullopt},
+        {"NUL inside", std::string("/a\0/b", 5), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(rt::SystemName(c.gbk), c.system);
+    }
+}
+
+TEST(SystemNames, NamesFromTheSystemRoundTripUnlessTheyAreNotUtf8) {
+    const std::string chinese = "/home/用户/下载/番茄 钟";
+    EXPECT_EQ(rt::GbkFromSystemName(chinese), Gbk(chinese));
+    EXPECT_EQ(rt::SystemName(rt::GbkFromSystemName(chinese)), chinese);
+    // A Latin-1 folder name is not UTF-8: its GBK text can never be turned into another name
+    // ("caf?" or "caf\uFFFD" would be a different folder).
+    const std::string latin1 = "/srv/caf\xE9 x/\xC0\xAF";
+    EXPECT_EQ(rt::GbkFromSystemName(latin1), "/srv/caf\xFF x/\xFF\xFF");
+    EXPECT_EQ(rt::SystemName(rt::GbkFromSystemName(latin1)), std::nullopt);
+    EXPECT_EQ(rt::SystemName(rt::GbkFromSystemName(latin1) + "/db.razezuzivu"), std::nullopt);
 }
 
 TEST(TextParts, LeftRightMidCutAtByteCounts) {

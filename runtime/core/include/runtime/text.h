@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,19 @@ namespace rt {
 std::string Gbk(std::string_view utf8);
 // The UTF-8 form of a GBK (GB18030) text; an invalid byte sequence becomes U+FFFD. Thread-safe.
 std::string Utf8FromGbk(std::string_view gbk);
+
+// Names meet the system here and nowhere else. A text that becomes a file name, path, library or
+// export name, command line or address handed to a program is converted with SystemName; a name
+// that comes from the system (a directory, an environment value) with GbkFromSystemName.
+//
+// The system's spelling (UTF-8) of a GBK text; nullopt when the text holds a byte sequence that is
+// not GB18030 or a NUL byte, since either would make the name reach the system as another name.
+// Thread-safe.
+std::optional<std::string> SystemName(std::string_view gbk);
+// The GBK text of a name the system gives. A byte that is not part of valid UTF-8 becomes 0xFF,
+// which no GBK text holds, so that SystemName refuses the text instead of naming another file.
+// Thread-safe.
+std::string GbkFromSystemName(std::string_view name);
 
 int TextLength(std::string_view text);
 // n <= 0 gives the empty text, n >= length the whole text.
