@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "runtime/text.h"
+
 namespace {
 
 // CreateTable composes each item, the column list and the statement in areas of these sizes
@@ -72,15 +74,22 @@ SqliteDB::~SqliteDB() {
 
 bool SqliteDB::Open(const std::string& path, bool create) {
     Close();
-    std::string name = path;
+    std::string name;
     if (path.empty() || IsMemoryPath(path)) {
         if (!create) return false;
         name = ":memory:";
-    } else if (!create) {
-        // Without create the file must exist; SQLite would otherwise make an empty one.
-        std::FILE* file = std::fopen(path.c_str(), "r");
-        if (file == nullptr) return false;
-        std::fclose(file);
+    } else {
+        // The path is GBK; the file system spells names its own way. A path it cannot spell is
+        // refused rather than opened under another name.
+        auto systemName = rt::SystemName(path);
+        if (!systemName) return false;
+        name = std::move(*systemName);
+        if (!create) {
+            // Without create the file must exist; SQLite would otherwise make an empty one.
+            std::FILE* file = std::fopen(name.c_str(), "r");
+            if (file == nullptr) return false;
+            std::fclose(file);
+        }
     }
     sqlite3* connection = nullptr;
     if (sqlite3_open(name.c_str(), &connection) == SQLITE_OK) {

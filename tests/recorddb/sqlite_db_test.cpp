@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <fstream>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "runtime/text.h"
 #include "test_support.h"
 
 namespace {
@@ -59,6 +62,47 @@ TEST(SqliteDBTest, MissingFileIsCreatedOnlyWithCreate) {
     EXPECT_TRUE(std::filesystem::exists(path));
     ASSERT_TRUE(db.Close());
     EXPECT_TRUE(db.Open(path, false));  // now it exists
+}
+
+TEST(SqliteDBTest, PathsAreGbkAndMeetTheFileSystemInItsOwnSpelling) {
+    TempDir dir;
+    const std::filesystem::path folder = dir.path() / "下载" / "番茄 钟";
+    std::filesystem::create_directories(folder);
+    const std::string gbkPath = rt::Gbk((folder / "db.razezuzivu").string());
+    {
+        SqliteDB db;
+        ASSERT_TRUE(db.Open(gbkPath, true));
+        ASSERT_TRUE(db.Execute("CREATE TABLE t (v); INSERT INTO t VALUES ('" + rt::Gbk("番茄") + "')"));
+        ASSERT_TRUE(db.Close());
+    }
+    // The file lies in the folder the user sees, under its own name, and nowhere else.
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+        files.push_back(std::filesystem::relative(entry.path(), dir.path()).string());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"下载", "下载/番茄 钟", "下载/番茄 钟/db.razezuzivu"}));
+
+    SqliteDB db;
+    ASSERT_TRUE(db.Open(gbkPath, false)) << "an existing file is found through the same GBK path";
+    EXPECT_EQ(QueryValue(db.Connection(), "SELECT v FROM t"), rt::Gbk("番茄"));
+}
+
+TEST(SqliteDBTest, PathTheFileSystemCannotSpellIsRefused) {
+    TempDir dir;
+    // Lossy conversions would turn these into the names "?" or U+FFFD; such files must stay unused.
+    std::ofstream(dir.File("?.db")) << "";
+    std::ofstream(dir.File("\xEF\xBF\xBD.db")) << "";
+    for (const std::string name : {"\xFF.db", "\x81.db"}) {
+        SCOPED_TRACE(name);
+        SqliteDB db;
+        EXPECT_FALSE(db.Open(dir.File(name), false));
+        EXPECT_FALSE(db.Open(dir.File(name), true));
+        EXPECT_FALSE(db.IsOpen());
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
+              2);
+    EXPECT_EQ(std::filesystem::file_size(dir.File("?.db")), 0u);
 }
 
 TEST(SqliteDBTest, OpenClosesTheOldConnectionEvenWhenItFails) {

@@ -28,7 +28,8 @@ public:
     SqliteDB& operator=(const SqliteDB&) = delete;
 
     // Closes any open connection first. An empty path or ":memory:" in any letter case asks for an
-    // in-memory database, which needs create. Without create a file must already exist.
+    // in-memory database, which needs create. Without create a file must already exist. The path
+    // is GBK like every text; one the file system cannot spell is refused.
     bool Open(const std::string& path = std::string(), bool create = false);
     // False only when SQLite reports the connection busy (a dataset not closed); the object counts
     // as closed afterwards in every case.
