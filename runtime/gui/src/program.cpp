@@ -4,7 +4,6 @@
 
 #include "internal.h"
 #include "runtime/messagebox.h"
-#include "runtime/qtext.h"
 #include "runtime/sound.h"
 #include "runtime/text.h"
 #include "runtime/window.h"
@@ -55,8 +54,6 @@ void RunExitRoutineOnce()
     state.exitRoutineRan = true;
     state.exitRoutine();
 }
-
-std::string NativePath(std::string_view gbk) { return Utf8FromGbk(gbk); }
 
 // The executable's directory as the file system spells it (UTF-8 bytes).
 std::string NativeProgramDirectory()
@@ -195,23 +192,25 @@ void EndProgram(int exitCode)
     std::_Exit(exitCode);
 }
 
-std::string ProgramDirectory() { return Gbk(NativeProgramDirectory()); }
+std::string ProgramDirectory() { return GbkFromSystemName(NativeProgramDirectory()); }
 
 bool FileExists(std::string_view path)
 {
-    if (path.empty()) {
+    const auto name = SystemName(path);
+    if (!name || name->empty()) {
         return false;
     }
     struct stat info {};
-    return ::stat(NativePath(path).c_str(), &info) == 0;
+    return ::stat(name->c_str(), &info) == 0;
 }
 
 bool DeleteFileCommand(std::string_view path)
 {
-    if (path.empty()) {
+    const auto name = SystemName(path);
+    if (!name || name->empty()) {
         return false;
     }
-    return ::unlink(NativePath(path).c_str()) == 0;
+    return ::unlink(name->c_str()) == 0;
 }
 
 void SetRunProgramHook(std::function<bool(const std::string&)> hook)
@@ -225,7 +224,11 @@ bool RunProgram(std::string_view commandLine, int /*showMode*/)
         const auto hook = State().runProgramHook;
         return hook(std::string(commandLine));
     }
-    QStringList arguments = SplitCommandLine(ToQString(commandLine));
+    const auto line = SystemName(commandLine);
+    if (!line) {
+        return false;
+    }
+    QStringList arguments = SplitCommandLine(QString::fromStdString(*line));
     if (arguments.isEmpty()) {
         return false;
     }
@@ -245,16 +248,19 @@ bool ShellOpen(std::string_view address)
         const auto hook = State().shellOpenHook;
         return hook(std::string(address));
     }
-    if (address.empty()) {
+    const auto argument = SystemName(address);
+    if (!argument || argument->empty()) {
         return false;
     }
-    return QProcess::startDetached(QStringLiteral("xdg-open"), {ToQString(address)});
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromStdString(*argument)});
 }
 
 void* BindLibraryCommand(std::string_view libraryFile, std::string_view exportName)
 {
     ProgramState& state = State();
-    const std::string file = NativePath(libraryFile);
+    // A name the system cannot spell is not looked for under another one.
+    const std::string file = SystemName(libraryFile).value_or(std::string());
+    const auto symbol = SystemName(exportName);
     void* library = nullptr;
     if (auto known = state.libraries.find(file); known != state.libraries.end()) {
         library = known->second;
@@ -268,8 +274,8 @@ void* BindLibraryCommand(std::string_view libraryFile, std::string_view exportNa
             state.libraries.emplace(file, library);
         }
     }
-    if (library != nullptr && !exportName.empty()) {
-        if (void* command = ::dlsym(library, Utf8FromGbk(exportName).c_str())) {
+    if (library != nullptr && symbol && !symbol->empty()) {
+        if (void* command = ::dlsym(library, symbol->c_str())) {
             return command;
         }
     }

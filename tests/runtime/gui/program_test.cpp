@@ -179,7 +179,8 @@ TEST(ProgramTest, FilesAreNamedInGbk)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString utf8Path = dir.filePath(QString::fromUtf8("番茄.txt"));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QString::fromUtf8("下载/番茄 钟")));
+    const QString utf8Path = dir.filePath(QString::fromUtf8("下载/番茄 钟/番茄.txt"));
     const std::string gbkPath = Gbk(utf8Path.toStdString());
     EXPECT_FALSE(FileExists(gbkPath));
     QFile file(utf8Path);
@@ -190,6 +191,22 @@ TEST(ProgramTest, FilesAreNamedInGbk)
     EXPECT_FALSE(FileExists(gbkPath));
     EXPECT_FALSE(DeleteFileCommand(gbkPath));
     EXPECT_FALSE(FileExists(""));
+}
+
+TEST(ProgramTest, NameTheSystemCannotSpellNamesNoFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // The names a lossy conversion would have made of the GBK text below.
+    for (const char* lossy : {"?.txt", "\xEF\xBF\xBD.txt"}) {
+        QFile file(dir.filePath(QString::fromUtf8(lossy)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    const std::string unspellable = Gbk(dir.path().toStdString()) + "/\xFF.txt";
+    EXPECT_FALSE(FileExists(unspellable));
+    EXPECT_FALSE(DeleteFileCommand(unspellable));
+    EXPECT_FALSE(FileExists(Gbk(dir.path().toStdString()) + std::string("/?.txt\0x", 8)));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
 }
 
 TEST(ProgramTest, RunProgramSplitsTheLineAndStartsWithoutAShell)
@@ -210,6 +227,43 @@ TEST(ProgramTest, RunProgramSplitsTheLineAndStartsWithoutAShell)
     EXPECT_FALSE(RunProgram("/no/such/program --flag"));
     EXPECT_FALSE(RunProgram(""));
     EXPECT_FALSE(RunProgram("   "));
+}
+
+TEST(ProgramTest, ArgumentsAndAddressesReachProgramsInTheSystemsSpelling)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string out = dir.filePath(QStringLiteral("out.txt")).toStdString();
+    ASSERT_TRUE(RunProgram(Gbk("/bin/sh -c \"IFS=; printf '%s|' $0 > " + out + "\" \"番茄 钟\""), 4));
+    ASSERT_TRUE(test::WaitUntil([&] { return QFile(QString::fromStdString(out)).size() > 0; }));
+    QFile file(QString::fromStdString(out));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(), "番茄 钟|");
+
+    // The desktop's opener, as a stand-in first on the search path, receives the address.
+    const QString opener = dir.filePath(QStringLiteral("xdg-open"));
+    const std::string opened = dir.filePath(QStringLiteral("opened.txt")).toStdString();
+    {
+        QFile script(opener);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(("#!/bin/sh\nprintf '%s' \"$1\" > '" + opened + "'\n").c_str());
+    }
+    QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", dir.path().toUtf8() + ":" + path);
+    const bool started = ShellOpen(Gbk("http://例子.example/下载/番茄 钟.zip"));
+    qputenv("PATH", path);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(test::WaitUntil([&] { return QFile(QString::fromStdString(opened)).size() > 0; }));
+    QFile openedFile(QString::fromStdString(opened));
+    ASSERT_TRUE(openedFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(openedFile.readAll().toStdString(), "http://例子.example/下载/番茄 钟.zip");
+
+    // Texts the system cannot spell start nothing, rather than something else.
+    EXPECT_FALSE(RunProgram("/bin/sh -c \"touch " + out + ".\xFF\""));
+    EXPECT_FALSE(ShellOpen("http://h/\x81"));
+    test::Pump(200);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 3);
 }
 
 TEST(ProgramTest, SeamsReceiveCommandLinesAndAddresses)

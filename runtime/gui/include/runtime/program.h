@@ -24,7 +24,8 @@ void EndProgram(int exitCode);
 void SetEndProgramHook(std::function<void(int exitCode)> hook);
 
 // The directory of the running executable, without a trailing slash. Paths, command lines and
-// addresses here are GBK texts like every other; they meet the system as UTF-8.
+// addresses here are GBK texts like every other; they meet the system as UTF-8 (rt::SystemName),
+// and one the system cannot spell fails the call instead of naming another file.
 std::string ProgramDirectory();
 bool FileExists(std::string_view path);
 bool DeleteFileCommand(std::string_view path);
