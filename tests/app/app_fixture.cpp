@@ -56,11 +56,11 @@ void ResetGlobals() {
     g_firstActiveDay = rt::DateTime();
 }
 
-// Opens an existing file read-write without ever creating it, so that inspecting a directory
-// never leaves a database file behind.
+// Opens an existing file (a GBK path, as the program names it) read-write without ever creating
+// it, so that inspecting a directory never leaves a database file behind.
 sqlite3* OpenExisting(const std::string& path) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(OnDisk(path).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         return nullptr;
     }
@@ -75,6 +75,15 @@ std::string G(std::string_view utf8) {
 
 std::string U8(std::string_view gbk) {
     return rt::Utf8FromGbk(gbk);
+}
+
+std::string OnDisk(std::string_view gbkPath) {
+    auto name = rt::SystemName(gbkPath);
+    if (!name) {
+        ADD_FAILURE() << "the file system cannot spell " << U8(gbkPath);
+        return std::string();
+    }
+    return *name;
 }
 
 class AppFixture::RecordingPlayer : public rt::SoundPlayer {
@@ -153,12 +162,18 @@ std::string AppFixture::DbPath() const {
 
 void AppFixture::UseProgramDirectory(std::string directory) {
     programDir_ = std::move(directory);
+    realProgramDirectory_ = false;
+}
+
+void AppFixture::UseRealProgramDirectory() {
+    programDir_ = rt::ProgramDirectory();
+    realProgramDirectory_ = true;
 }
 
 void AppFixture::StartProgram() {
     ASSERT_FALSE(started_) << "the previous run has not ended";
     ResetGlobals();
-    app::SetDatabaseDirectoryForTest(programDir_);
+    app::SetDatabaseDirectoryForTest(realProgramDirectory_ ? std::string() : programDir_);
     InitGlobals();
     started_ = true;
     app::DefineProgramWindows();
@@ -326,7 +341,7 @@ void AppFixture::AddTomatoRow(rt::DateTime when, int state, std::string_view cat
 }
 
 std::string AppFixture::FileBytes(const std::string& path) const {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(OnDisk(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 

@@ -30,6 +30,8 @@ namespace apptest {
 // UTF-8 source text to the GBK bytes the program uses, and back (for messages in test output).
 std::string G(std::string_view utf8);
 std::string U8(std::string_view gbk);
+// A GBK path as the file system spells it; fails the test when it cannot be spelled.
+std::string OnDisk(std::string_view gbkPath);
 
 // A message box as the program showed it; message and caption are GBK.
 struct ShownBox {
@@ -75,13 +77,17 @@ protected:
     void TearDown() override;
 
     // --- program directory and database file ---------------------------------------------
-    // The temporary program directory, removed after the test.
+    // Paths here are GBK, as the program names files; OnDisk() spells them for the file system.
+    // The temporary program directory, removed after the test (ASCII: both spellings agree).
     const std::string& Dir() const { return dir_; }
     // The database file in the directory the program uses.
     std::string DbPath() const;
     // Makes the program use another directory (for instance one that cannot be written); call
     // before StartProgram.
     void UseProgramDirectory(std::string directory);
+    // Makes the program find its directory itself, as the real program does: the directory of the
+    // test executable. The test removes what it leaves there.
+    void UseRealProgramDirectory();
 
     // --- the run ---------------------------------------------------------------------------
     // A new process: globals at their initial values, InitGlobals, windows defined, MainWindow
@@ -145,6 +151,7 @@ protected:
 private:
     std::string dir_;
     std::string programDir_;
+    bool realProgramDirectory_ = false;
     rt::DateTime now_;
     struct ScriptedAnswer {
         int result;

@@ -11,6 +11,7 @@
 #include "globals.h"
 #include "recorddb/sqlite_db.h"
 #include "runtime/messagebox.h"
+#include "runtime/text.h"
 #include "storage.h"
 
 namespace apptest {
@@ -393,6 +394,25 @@ TEST_F(StorageTest, ADirectoryThatCannotBeWrittenEndsTheProgramAndLeavesNoFile) 
     EXPECT_EQ(exitCodes, std::vector<int>{0});
     EXPECT_FALSE(fs::exists(DbPath()));
     EXPECT_EQ(std::distance(fs::directory_iterator(Dir()), fs::directory_iterator()), 1) << "only the blocker";
+}
+
+TEST_F(StorageTest, AFolderNameThatIsNotUtf8EndsTheProgramAndLeavesNoFileAnywhere) {
+    // A Latin-1 name: a lossy spelling would create the file in "caf?" or "caf\uFFFD" instead.
+    const std::string folder = Dir() + "/caf\xE9";
+    fs::create_directory(folder);
+    fs::create_directory(Dir() + "/caf?");
+    fs::create_directory(Dir() + "/caf\xEF\xBF\xBD");
+    UseProgramDirectory(rt::GbkFromSystemName(folder));
+
+    StartProgram();
+
+    ASSERT_EQ(boxes.size(), 1u) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(U8(boxes[0].message), "数据库创建失败，请检查目录是否有写权限。");
+    EXPECT_EQ(U8(boxes[0].caption), "出错！");
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    for (const auto& entry : fs::recursive_directory_iterator(Dir())) {
+        EXPECT_TRUE(entry.is_directory()) << "a file appeared: " << entry.path();
+    }
 }
 
 TEST_F(StorageTest, AFileThatIsNotADatabaseEndsTheProgramAndStaysByteForByte) {

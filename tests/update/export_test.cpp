@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "loopback_server.h"
 #include "reply_signing.h"
@@ -112,6 +114,23 @@ TEST_F(ExportTest, EmptyOrMissingTextsAndUnverifiedReplies) {
     EXPECT_EQ(Check("1.0.0", server_.Url("/"), &boxes), 1);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].contains(QString::fromUtf8("您的版本：1.0.0")));
+}
+
+TEST_F(ExportTest, CookiesOfTheCheckLieUnderAHomeNamedInChinese) {
+    const std::filesystem::path home = std::filesystem::path(dataHome_) / "用户 家";
+    std::filesystem::create_directories(home);
+    const std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("HOME", home.c_str(), 1);
+    server_.SetHandler([](const Request&) { return Response::Ok("x", "Set-Cookie: sid=7; path=/\r\n"); });
+    std::vector<QString> boxes;
+    EXPECT_EQ(Check("1.2.2", server_.Url("/update/check.php"), &boxes), 0);
+    ::setenv("HOME", savedHome.c_str(), 1);
+    ::setenv("XDG_DATA_HOME", dataHome_.c_str(), 1);
+
+    std::ifstream file(home / ".local/share/tomatoclock/cookies.txt");
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("\tsid\t7"), std::string::npos) << text;
 }
 
 }  // namespace

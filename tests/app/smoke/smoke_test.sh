@@ -5,9 +5,11 @@
 # 1. Library missing: a copy of the program in a directory without update.so shows its main
 #    window, the first activation shows the missing-library box, and after the box is dismissed
 #    the process ends with exit code -1 (255).
-# 2. Stand-in library beside the copy: the main window shows its components at their design
-#    places (a screenshot is saved), the program keeps running, and a close request ends it with
-#    exit code 0.
+# 2. Stand-in library beside a copy in a folder named in Chinese with a blank: the main window
+#    shows its components at their design places (a screenshot is saved), the database file lies
+#    in that folder, the program keeps running, and a close request ends it with exit code 0.
+# 3. A folder whose name is not UTF-8: the file cannot be named there, so the program says it
+#    cannot create its database and ends with exit code 0, leaving no file anywhere.
 set -uo pipefail
 
 program=$1
@@ -111,11 +113,13 @@ wait_exit "$pid" 20 || fail "the program did not end after the missing-library b
 [ -f "$work/missing/db.razezuzivu" ] || fail "no database file was created beside the program"
 echo "missing-library box shown, exit code -1"
 
-echo "== stand-in library"
-mkdir -p "$work/standin"
-cp "$standin" "$work/standin/update.so"
-start_copy "$work/standin"
-main=$(wait_window "$pid" 20 "$caption") || fail "main window did not appear (log: $(cat "$work/standin/out.log"))"
+echo "== stand-in library, folder named in Chinese"
+folder="$work/下载/番茄 钟"
+mkdir -p "$folder"
+cp "$standin" "$folder/update.so"
+start_copy "$folder"
+main=$(wait_window "$pid" 20 "$caption") || fail "main window did not appear (log: $(cat "$folder/out.log"))"
+[ -f "$folder/db.razezuzivu" ] || fail "no database file in $folder"
 sleep 2  # first activation, the stand-in's answer, a few ticks
 kill -0 "$pid" 2>/dev/null || fail "the program ended after the stand-in's answer"
 extra=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | grep -vx "$main" | head -1)
@@ -162,4 +166,18 @@ xdotool key --clearmodifiers alt+F4
 wait_exit "$pid" 20 || fail "the program did not end after the close request"
 [ "$code" = 0 ] || fail "exit code $code after the close request, expected 0"
 echo "program ran on with the stand-in library, closed with exit code 0"
+
+echo "== folder name that is not UTF-8"
+databases_before=$(find "$work" -name 'db.razezuzivu*' | sort)
+start_copy "$work/bad-"$'\xe9'"-name"
+box=$(wait_window "$pid" 20 "出错") || fail "no error box appeared (log: $(cat "$work/bad-"$'\xe9'"-name/out.log"))"
+[ "$(xdotool getwindowname "$box")" = "出错！" ] || fail "window \"$(xdotool getwindowname "$box")\" instead of the error box"
+[ "$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)" = 1 ] || fail "a window besides the error box appeared"
+import -window root "$out/smoke-unnamed-folder.png"
+xdotool windowactivate --sync "$box" 2>/dev/null
+xdotool key --clearmodifiers Return
+wait_exit "$pid" 20 || fail "the program did not end after the error box"
+[ "$code" = 0 ] || fail "exit code $code after the error box, expected 0"
+[ "$(find "$work" -name 'db.razezuzivu*' | sort)" = "$databases_before" ] || fail "a database file appeared"
+echo "error box shown, exit code 0, no file created"
 echo "PASS"
