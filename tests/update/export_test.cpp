@@ -8,8 +8,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-#include <cstdlib>
-#include <filesystem>
 
 #include "loopback_server.h"
 #include "reply_signing.h"
@@ -28,10 +26,6 @@ std::string SignedReply(const std::string& version) {
 class ExportTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        char pattern[] = "/tmp/tomato-export-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dataHome_ = pattern;
-        ::setenv("XDG_DATA_HOME", pattern, 1);
         // As in the program, the library stays loaded until the process ends, where its end
         // routine runs.
         library_ = ::dlopen(UPDATE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
@@ -42,8 +36,6 @@ protected:
     static void TearDownTestSuite() {
         if (library_ != nullptr) ::dlclose(library_);
         library_ = nullptr;
-        std::error_code ec;
-        std::filesystem::remove_all(dataHome_, ec);
     }
 
     // Calls the export while answering every question box with No; returns the result and the
@@ -63,7 +55,6 @@ protected:
 
     static inline void* library_ = nullptr;
     static inline UpdateCheckFunction check_ = nullptr;
-    static inline std::string dataHome_;
     loopback::Server server_;
 };
 

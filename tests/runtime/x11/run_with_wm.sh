@@ -10,6 +10,8 @@ if ! command -v Xvfb >/dev/null 2>&1 || ! command -v openbox >/dev/null 2>&1 ||
 fi
 
 work=$(mktemp -d)
+. "$(dirname "$0")/../../private_home.sh"
+private_home "$work"
 xvfb_pid=
 wm_pid=
 cleanup() {
@@ -35,8 +37,9 @@ done
 DISPLAY=":$(head -n 1 "$work/display")"
 export DISPLAY
 
-# The default configuration only, whatever the user running the tests has set up.
-XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" openbox --sm-disable >"$work/openbox.log" 2>&1 &
+# The default configuration only, whatever the user running the tests has set up: the home is
+# the private one.
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
 wm_pid=$!
 i=0
 until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; do
