@@ -1,12 +1,13 @@
 #!/bin/sh
 # Runs one test program on a private X server (Xvfb, 24-bit colour) under the openbox window
-# manager, and stops both afterwards. Exits 77 (the test counts as skipped) when either is missing.
+# manager, and stops both afterwards. Fails when either is missing: scripts/install-deps.sh
+# installs them, and a test that did not run must not count as passed.
 set -u
 
 if ! command -v Xvfb >/dev/null 2>&1 || ! command -v openbox >/dev/null 2>&1 ||
    ! command -v xprop >/dev/null 2>&1; then
-  echo "Xvfb, openbox or xprop is not installed" >&2
-  exit 77
+  echo "Xvfb, openbox or xprop is not installed (scripts/install-deps.sh installs them)" >&2
+  exit 1
 fi
 
 work=$(mktemp -d)
