@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs; does nothing when they are all there.
+# Installs the Debian packages and the locale the project needs; does nothing when they are all there.
 set -euo pipefail
 
 PACKAGES=(
   # toolchain and tests
   cmake g++ make pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
+  # locale data, for the locale with a decimal comma that the number tests switch to (below)
+  locales
   # record database
   libsqlite3-dev sqlite3
   # window runtime over Qt 6
@@ -27,16 +29,27 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "Installing: ${missing[*]}"
 if [ "$(id -u)" -ne 0 ]; then
   SUDO=sudo
 else
   SUDO=
 fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The number tests check that a decimal comma in the process locale does not leak into number
+# reading; the locale is generated once, when it is missing.
+if ! grep -qix 'de_DE\.utf-\?8' <<<"$(locale -a 2>/dev/null)"; then
+  echo "Generating the locale de_DE.UTF-8"
+  if grep -q '^# *de_DE\.UTF-8 UTF-8$' /etc/locale.gen; then
+    $SUDO sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)$/\1/' /etc/locale.gen
+  elif ! grep -qx 'de_DE\.UTF-8 UTF-8' /etc/locale.gen; then
+    echo 'de_DE.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  fi
+  $SUDO locale-gen
+fi

@@ -10,8 +10,9 @@
 
 namespace {
 
-// CreateTable composes each item, the column list and the statement in areas of these sizes
-// (NUL included); definitions that do not fit are refused rather than cut.
+// CreateTable composes each item of an array, the column list and the statement in areas of
+// these sizes (NUL included); a single definition is the whole list. Definitions that do not fit
+// are refused rather than cut.
 constexpr std::size_t kItemArea = 200;
 constexpr std::size_t kListArea = 2000;
 constexpr std::size_t kStatementArea = 2000;
@@ -55,15 +56,26 @@ std::optional<std::string> TypeWord(std::int32_t code, std::int32_t length) {
     }
 }
 
-// The item of one named definition: "name" or "name type"; none when it does not fit its area.
-std::optional<std::string> FormatItem(const SqliteFieldInfo& field) {
+// The item of one named definition: "name" or "name type"; none when it does not fit the area.
+std::optional<std::string> FormatItem(const SqliteFieldInfo& field, std::size_t area) {
     std::string item = field.name;
     if (auto word = TypeWord(field.type, field.length)) {
         item += ' ';
         item += *word;
     }
-    if (item.size() >= kItemArea) return std::nullopt;
+    if (item.size() >= area) return std::nullopt;
     return item;
+}
+
+// "CREATE TABLE table (list)"; none when it does not fit the statement's area.
+std::optional<std::string> CreateStatement(std::string_view table, const std::string& list) {
+    std::string sql = "CREATE TABLE ";
+    sql.append(table);
+    sql += " (";
+    sql += list;
+    sql += ')';
+    if (sql.size() >= kStatementArea) return std::nullopt;
+    return sql;
 }
 
 }  // namespace
@@ -131,7 +143,11 @@ SqliteDataset SqliteDB::Query(std::string_view sql) {
 
 bool SqliteDB::CreateTable(std::string_view table, const SqliteFieldInfo& field) {
     if (connection_ == nullptr || table.empty() || field.name.empty()) return false;
-    return CreateTable(table, std::span<const SqliteFieldInfo>(&field, 1));
+    // The one item is the whole list: only the list's area bounds it, not an array item's.
+    const auto item = FormatItem(field, kListArea);
+    if (!item) return false;
+    const auto sql = CreateStatement(table, *item);
+    return sql && Execute(*sql);
 }
 
 bool SqliteDB::CreateTable(std::string_view table, std::span<const SqliteFieldInfo> fields) {
@@ -139,18 +155,13 @@ bool SqliteDB::CreateTable(std::string_view table, std::span<const SqliteFieldIn
     std::string list;
     for (const SqliteFieldInfo& field : fields) {
         if (field.name.empty()) continue;
-        auto item = FormatItem(field);
+        auto item = FormatItem(field, kItemArea);
         if (!item) return false;
         list += *item;
         list += ", ";
         if (list.size() >= kListArea) return false;
     }
     if (list.size() >= 2 && list.compare(list.size() - 2, 2, ", ") == 0) list.resize(list.size() - 2);
-    std::string sql = "CREATE TABLE ";
-    sql.append(table);
-    sql += " (";
-    sql += list;
-    sql += ')';
-    if (sql.size() >= kStatementArea) return false;
-    return Execute(sql);
+    const auto sql = CreateStatement(table, list);
+    return sql && Execute(*sql);
 }

@@ -248,15 +248,46 @@ TEST(SqliteDBTest, CreateTableRefusals) {
     EXPECT_FALSE(db.CreateTable("t", unnamed));  // runs with an empty list, which SQLite rejects
     ASSERT_TRUE(db.CreateTable("t", one));
     EXPECT_FALSE(db.CreateTable("t", one));  // exists already
+}
 
-    // Definitions beyond their composing areas are refused, never cut.
-    EXPECT_FALSE(db.CreateTable("long_item", SqliteFieldInfo{std::string(196, 'c'), 3, 0}));
-    EXPECT_TRUE(db.CreateTable("fits_item", SqliteFieldInfo{std::string(190, 'c'), 3, 0}));
-    std::vector<SqliteFieldInfo> many;
-    for (int i = 0; i < 120; ++i) many.push_back({"column" + std::to_string(i), 3, 0});
-    EXPECT_FALSE(db.CreateTable("wide", many));
-    EXPECT_EQ(QueryValue(db.Connection(), "SELECT count(*) FROM sqlite_master WHERE name IN ('long_item', 'wide')"),
-              "0");
+// Definitions at the edges of the areas they are composed in (each counting the terminating NUL):
+// an item of an array has 200 bytes; a single definition is the whole column list (2000 bytes);
+// the statement "CREATE TABLE t (...)" has 2000 bytes, 17 of them taken around the list.
+TEST(SqliteDBTest, CreateTableRefusesWhatDoesNotFitItsAreaAndNeverCuts) {
+    struct Case {
+        const char* what;
+        bool single;                     // one definition, else an array of them
+        std::vector<std::size_t> names;  // length of each column name (code 0: the item is the name)
+        bool created;
+    };
+    const Case cases[] = {
+        {"single of 199", true, {199}, true},
+        {"single of 200, over an array item's area", true, {200}, true},
+        {"single of 1000", true, {1000}, true},
+        {"single filling the statement's area", true, {1982}, true},
+        {"single one byte over the statement's area", true, {1983}, false},
+        {"single filling the list's area", true, {1999}, false},
+        {"single over the list's area", true, {2000}, false},
+        {"array item of 199", false, {199}, true},
+        {"array item of 200", false, {200}, false},
+        {"array item of 200 after one that fits", false, {10, 200}, false},
+        {"array filling the statement's area", false, {199, 199, 199, 199, 199, 199, 199, 199, 199, 173}, true},
+        {"array one byte over the statement's area", false, {199, 199, 199, 199, 199, 199, 199, 199, 199, 174}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SqliteDB db;
+        ASSERT_TRUE(db.Open(":memory:", true));
+        std::vector<SqliteFieldInfo> fields;
+        std::string list;
+        for (std::size_t i = 0; i < c.names.size(); ++i) {
+            fields.push_back({std::string(c.names[i], static_cast<char>('a' + i)), 0, 0});
+            list += (i == 0 ? "" : ", ") + fields.back().name;
+        }
+        const bool created = c.single ? db.CreateTable("t", fields.front()) : db.CreateTable("t", fields);
+        EXPECT_EQ(created, c.created);
+        EXPECT_EQ(TableSql(db, "t"), c.created ? "CREATE TABLE t (" + list + ")" : "<error>");
+    }
 }
 
 }  // namespace

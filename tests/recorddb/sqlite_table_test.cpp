@@ -1,10 +1,13 @@
 #include "recorddb/sqlite_table.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -349,14 +352,40 @@ TEST_F(SqliteTableFileTest, InsertIntoAReadOnlyDatabaseIsRefused) {
 }
 
 TEST_F(SqliteTableFileTest, InsertIntoAReadOnlyFileIsRefused) {
-    if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-    SqliteDB db;
-    ASSERT_TRUE(db.Open(path));
-    SqliteTable table;
-    ASSERT_TRUE(table.Open("info", db));
-    ExpectRefusedSave(table);
-    table.Close();
+    // File permissions do not bind the superuser (the CI runs as root): the test runs in a child
+    // process as the unprivileged user "nobody", who may enter the directory and read the file.
+    const bool asRoot = geteuid() == 0;
+    if (asRoot) {
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    }
+    std::fflush(nullptr);  // nothing buffered is written twice
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (asRoot && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(3);
+        if (geteuid() == 0) _exit(4);
+        {
+            SqliteDB db;
+            EXPECT_TRUE(db.Open(path));
+            SqliteTable table;
+            EXPECT_TRUE(table.Open("info", db));
+            if (table.GetState() == SqliteTable::State::Open) ExpectRefusedSave(table);
+            table.Close();
+        }
+        // The child prints its own failures; its exit code tells the parent.
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "3: privileges not dropped, 4: still the superuser, 1: see above";
+    // Nothing was written: the file still holds its one row.
+    SqliteDB check;
+    ASSERT_TRUE(check.Open(path));
+    EXPECT_EQ(QueryValue(check.Connection(), "SELECT count(*) FROM info"), "1");
 }
 
 }  // namespace

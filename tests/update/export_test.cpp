@@ -30,10 +30,6 @@ std::string SignedReply(const std::string& version) {
 class ExportTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        char pattern[] = "/tmp/tomato-export-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dataHome_ = pattern;
-        ::setenv("XDG_DATA_HOME", pattern, 1);
         // As in the program, the library stays loaded until the process ends, where its end
         // routine runs.
         library_ = ::dlopen(UPDATE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
@@ -44,8 +40,6 @@ protected:
     static void TearDownTestSuite() {
         if (library_ != nullptr) ::dlclose(library_);
         library_ = nullptr;
-        std::error_code ec;
-        std::filesystem::remove_all(dataHome_, ec);
     }
 
     // Calls the export while answering every question box with No; returns the result and the
@@ -65,7 +59,6 @@ protected:
 
     static inline void* library_ = nullptr;
     static inline UpdateCheckFunction check_ = nullptr;
-    static inline std::string dataHome_;
     loopback::Server server_;
 };
 
@@ -117,16 +110,18 @@ TEST_F(ExportTest, EmptyOrMissingTextsAndUnverifiedReplies) {
 }
 
 TEST_F(ExportTest, CookiesOfTheCheckLieUnderAHomeNamedInChinese) {
-    const std::filesystem::path home = std::filesystem::path(dataHome_) / "用户 家";
+    // The test program's own temporary home, with a home folder named in Chinese below it.
+    const std::string savedHome = std::getenv("HOME");
+    const std::string savedDataHome = std::getenv("XDG_DATA_HOME");
+    const std::filesystem::path home = std::filesystem::path(savedHome) / "用户 家";
     std::filesystem::create_directories(home);
-    const std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
     ::unsetenv("XDG_DATA_HOME");
     ::setenv("HOME", home.c_str(), 1);
     server_.SetHandler([](const Request&) { return Response::Ok("x", "Set-Cookie: sid=7; path=/\r\n"); });
     std::vector<QString> boxes;
     EXPECT_EQ(Check("1.2.2", server_.Url("/update/check.php"), &boxes), 0);
     ::setenv("HOME", savedHome.c_str(), 1);
-    ::setenv("XDG_DATA_HOME", dataHome_.c_str(), 1);
+    ::setenv("XDG_DATA_HOME", savedDataHome.c_str(), 1);
 
     std::ifstream file(home / ".local/share/tomatoclock/cookies.txt");
     const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

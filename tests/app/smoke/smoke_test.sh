@@ -18,6 +18,8 @@ out=$3
 mkdir -p "$out"
 
 work=$(mktemp -d)
+source "$(dirname "$0")/../../private_home.sh"
+private_home "$work"
 pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done

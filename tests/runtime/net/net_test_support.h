@@ -14,22 +14,31 @@
 
 namespace nettest {
 
-// Points XDG_DATA_HOME at a fresh temporary directory for the test's life.
+// Points XDG_DATA_HOME at a fresh temporary directory for the test's life, so that every test
+// starts with an empty cookie store; afterwards the program's own (private) one is back.
 class DataHomeFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        if (const char* saved = std::getenv("XDG_DATA_HOME")) saved_ = saved;
         char pattern[] = "/tmp/tomato-data-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         dir_ = pattern;
         ::setenv("XDG_DATA_HOME", dir_.c_str(), 1);
     }
     void TearDown() override {
-        ::unsetenv("XDG_DATA_HOME");
+        if (saved_) {
+            ::setenv("XDG_DATA_HOME", saved_->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_DATA_HOME");
+        }
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
     std::filesystem::path CookieFile() const { return dir_ / "tomatoclock" / "cookies.txt"; }
     std::filesystem::path dir_;
+
+private:
+    std::optional<std::string> saved_;
 };
 
 struct Fetched {

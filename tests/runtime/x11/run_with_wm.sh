@@ -1,15 +1,18 @@
 #!/bin/sh
 # Runs one test program on a private X server (Xvfb, 24-bit colour) under the openbox window
-# manager, and stops both afterwards. Exits 77 (the test counts as skipped) when either is missing.
+# manager, and stops both afterwards. Fails when either is missing: scripts/install-deps.sh
+# installs them, and a test that did not run must not count as passed.
 set -u
 
 if ! command -v Xvfb >/dev/null 2>&1 || ! command -v openbox >/dev/null 2>&1 ||
    ! command -v xprop >/dev/null 2>&1; then
-  echo "Xvfb, openbox or xprop is not installed" >&2
-  exit 77
+  echo "Xvfb, openbox or xprop is not installed (scripts/install-deps.sh installs them)" >&2
+  exit 1
 fi
 
 work=$(mktemp -d)
+. "$(dirname "$0")/../../private_home.sh"
+private_home "$work"
 xvfb_pid=
 wm_pid=
 cleanup() {
@@ -35,8 +38,9 @@ done
 DISPLAY=":$(head -n 1 "$work/display")"
 export DISPLAY
 
-# The default configuration only, whatever the user running the tests has set up.
-XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" openbox --sm-disable >"$work/openbox.log" 2>&1 &
+# The default configuration only, whatever the user running the tests has set up: the home is
+# the private one.
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
 wm_pid=$!
 i=0
 until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; do
