@@ -34,6 +34,7 @@ constexpr char kFloatingBarWindow[] = "FloatingBarWindow";
 constexpr int kShowMaximized = 4;
 
 std::string g_updateAddressForTest;
+std::string g_webViewAddressForTest;
 
 // StartButton's got-focus event is bound, but nothing is to happen on it.
 void OnStartButtonGotFocus() {}
@@ -175,7 +176,10 @@ rt::WindowDesign FloatingBarWindowDesign() {
 
 std::string MainWindowCaption() { return rt::Gbk("Tavik tomato 塔维番茄 v1.2.2"); }
 
-std::string WebViewAddress() { return std::string("http://") + TOMATO_WEB_HOST + "/soft/vizaruzuvov/i.php?1.2.2"; }
+std::string WebViewAddress() {
+    if (!g_webViewAddressForTest.empty()) return g_webViewAddressForTest;
+    return std::string("http://") + TOMATO_WEB_HOST + "/soft/vizaruzuvov/i.php?1.2.2";
+}
 
 std::string UpdateAddress() {
     if (!g_updateAddressForTest.empty()) return g_updateAddressForTest;
@@ -190,6 +194,8 @@ void DefineProgramWindows() {
 }
 
 void SetUpdateAddressForTest(std::string address) { g_updateAddressForTest = std::move(address); }
+
+void SetWebViewAddressForTest(std::string address) { g_webViewAddressForTest = std::move(address); }
 
 }  // namespace app
 

@@ -16,6 +16,9 @@ void DefineProgramWindows();
 // Test seam: the address handed to the update check instead of the built-in one; an empty text
 // restores the built-in address. The program itself never calls it.
 void SetUpdateAddressForTest(std::string address);
+// Test seam: the same for the web view page. Test programs point it at a loopback address, since a
+// name lookup still running in Qt's lookup thread when a test program exits can crash that exit.
+void SetWebViewAddressForTest(std::string address);
 }  // namespace app
 
 int ProgramStart();

@@ -105,6 +105,8 @@ private:
 
 void AppFixture::SetUp() {
     EnsureRuntime();
+    // The web view's page on a closed loopback port: no name lookup that could outlive the test.
+    app::SetWebViewAddressForTest("http://127.0.0.1:9/soft/vizaruzuvov/i.php?1.2.2");
     std::string pattern = (std::filesystem::temp_directory_path() / "tomato-app-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
@@ -142,6 +144,7 @@ void AppFixture::SetUp() {
 void AppFixture::TearDown() {
     if (started_) EndProcess();
     app::SetDatabaseDirectoryForTest(std::string());
+    app::SetWebViewAddressForTest(std::string());
     rt::SetEndProgramHook({});
     rt::SetShellOpenHook({});
     rt::SetRunProgramHook({});

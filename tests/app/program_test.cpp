@@ -119,7 +119,7 @@ TEST_F(ProgramTest, MainWindowIsBuiltAsDesigned) {
     EXPECT_EQ(Comp("RazezuZivur").Interval(), 500);
     EXPECT_TRUE(Comp("RazezuZivur").TimerEnabled());
     EXPECT_EQ(Comp("DailyChart").Columns(), 30);
-    EXPECT_EQ(Comp("NoticeView").Address(), "http://" TOMATO_WEB_HOST "/soft/vizaruzuvov/i.php?1.2.2");
+    EXPECT_EQ(Comp("NoticeView").Address(), app::WebViewAddress());
 
     const QFont clock = Comp("ClockLabel").Widget()->font();
     EXPECT_EQ(clock.pixelSize(), 24);
@@ -152,6 +152,7 @@ TEST_F(ProgramTest, FloatingBarWindowIsBuiltAsDesigned) {
 
 TEST_F(ProgramTest, FixedAddresses) {
     EXPECT_STREQ(app::kProgramVersion, "1.2.2");
+    app::SetWebViewAddressForTest({});
     EXPECT_EQ(app::WebViewAddress(), "http://" TOMATO_WEB_HOST "/soft/vizaruzuvov/i.php?1.2.2");
     EXPECT_EQ(app::UpdateAddress(), "http://" TOMATO_UPDATE_HOST "/update/vizaruzuvov.php");
     EXPECT_EQ(app::SponsorCommandLine(), "xdg-open http://" TOMATO_WEB_HOST "/vantrel/sponsor");
