@@ -12,6 +12,8 @@ PACKAGES=(
   # window runtime over Qt 6
   qt6-base-dev qt6-charts-dev qt6-multimedia-dev libqt6opengl6-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  # Qt's own texts (message-box buttons, edit menus) in Chinese
+  qt6-translations-l10n
   # X11 helpers of the floating bar
   libx11-dev libxext-dev
   # update checker: HTTP and hashing

@@ -97,11 +97,14 @@ TEST_F(UpdateDialogTest, YesOpensOnlyWebAddresses) {
     }
 }
 
-TEST_F(UpdateDialogTest, RealBoxShowsMarkupAsPlainText) {
+// The real box, in an application object the library did not make: markup shows as plain text and
+// the buttons read in Chinese all the same.
+TEST_F(UpdateDialogTest, RealBoxShowsMarkupAsPlainTextAndChineseButtons) {
     update::g_replyFields[2] = "<b>bold</b> <a href=\"file:///etc/passwd\">link</a><img src=\"file:///x.png\">";
     bool seen = false;
     Qt::TextFormat format = Qt::RichText;
     QString text;
+    QString buttons;
     QTimer poll;
     poll.setInterval(20);
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -113,6 +116,7 @@ TEST_F(UpdateDialogTest, RealBoxShowsMarkupAsPlainText) {
             text = label->text();
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
         }
+        buttons = box->button(QMessageBox::Yes)->text() + "|" + box->button(QMessageBox::No)->text();
         box->button(QMessageBox::No)->click();
     });
     poll.start();
@@ -121,6 +125,7 @@ TEST_F(UpdateDialogTest, RealBoxShowsMarkupAsPlainText) {
     ASSERT_TRUE(seen);
     EXPECT_EQ(format, Qt::PlainText);
     EXPECT_TRUE(text.contains("<b>bold</b>"));
+    EXPECT_EQ(buttons, QString::fromUtf8("是(&Y)|否(&N)"));
     EXPECT_TRUE(opened_.empty());
 }
 

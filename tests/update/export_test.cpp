@@ -43,14 +43,15 @@ protected:
     }
 
     // Calls the export while answering every question box with No; returns the result and the
-    // boxes' captions and texts.
+    // boxes' captions and texts. The button texts of the last box are kept in buttons_.
     int Check(const char* current, const std::string& address, std::vector<QString>* boxes) {
         QTimer poll;
         poll.setInterval(20);
-        QObject::connect(&poll, &QTimer::timeout, [boxes] {
+        QObject::connect(&poll, &QTimer::timeout, [this, boxes] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (box == nullptr) return;
             boxes->push_back(box->windowTitle() + "|" + box->text());
+            buttons_ = box->button(QMessageBox::Yes)->text() + "|" + box->button(QMessageBox::No)->text();
             box->button(QMessageBox::No)->click();
         });
         poll.start();
@@ -60,6 +61,7 @@ protected:
     static inline void* library_ = nullptr;
     static inline UpdateCheckFunction check_ = nullptr;
     loopback::Server server_;
+    QString buttons_;
 };
 
 TEST_F(ExportTest, QuestionOnlyForANewerVerifiedVersion) {
@@ -82,6 +84,8 @@ TEST_F(ExportTest, QuestionOnlyForANewerVerifiedVersion) {
         if (c.newer) {
             EXPECT_EQ(boxes[0], QString::fromUtf8("Tomato有新版本！|您的版本：1.2.2\n最新版本：") + c.latest +
                                     QString::fromUtf8("\n\n更新内容：\nnotes"));
+            // Qt's Chinese texts, though the application object is not the library's own.
+            EXPECT_EQ(buttons_, QString::fromUtf8("是(&Y)|否(&N)"));
         }
     }
 }

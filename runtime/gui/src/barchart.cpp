@@ -62,6 +62,12 @@ public:
             series_->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
         }
         chart_->addSeries(series_);
+        // Adding the series applies the chart's theme, which picks label colours that stand out
+        // against the bar; above the bar they would stand on the white background, invisible. A
+        // set's own label colour is kept by the theme from here on (only a theme change resets it).
+        for (QBarSet* set : sets_) {
+            set->setLabelColor(QColor(Qt::black));
+        }
 
         categories_ = new QBarCategoryAxis(chart_);
         chart_->addAxis(categories_, Qt::AlignBottom);

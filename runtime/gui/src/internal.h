@@ -23,6 +23,10 @@ class WindowImpl;
 
 // Registers the fallbacks for design fonts that Linux lacks; once, after the application exists.
 void EnsureFontSubstitutes();
+// Gives Qt's own texts (message-box buttons, the edit menu) in Chinese, whatever the user's locale:
+// installs Qt's zh_CN catalogue on the application object, once per application object even with
+// several copies of the runtime in the process. Without the catalogue Qt's defaults stay.
+void EnsureQtTranslations();
 // A Windows colour value 0x00BBGGRR as a QColor and back.
 QColor ToQColor(Colour colour);
 Colour FromQColor(const QColor& colour);

@@ -31,6 +31,8 @@ int ShowMessageBox(std::string_view message, int flags, std::string_view caption
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
         return 0;
     }
+    // The application object may be the host's rather than the runtime's (a library's box).
+    detail::EnsureQtTranslations();
     QMessageBox box;
     box.setWindowTitle(ToQString(caption));
     // Plain text always: messages carry server-supplied text (the update's change notes).

@@ -142,6 +142,7 @@ bool StartRuntime(int& argc, char** argv)
         return false;
     }
     detail::EnsureFontSubstitutes();
+    detail::EnsureQtTranslations();
     return ::chdir(NativeProgramDirectory().c_str()) == 0;
 }
 

@@ -6,8 +6,10 @@
 
 #include <QFont>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QString>
 #include <QStringList>
+#include <QTranslator>
 
 #include <algorithm>
 
@@ -50,6 +52,23 @@ void EnsureFontSubstitutes()
                                {cjk, QStringLiteral("Noto Sans CJK SC"), QStringLiteral("AR PL UMing CN")});
     QFont::insertSubstitutions(QString::fromUtf8("宋体"),
                                {cjk, QStringLiteral("Noto Sans CJK SC"), QStringLiteral("AR PL UMing CN")});
+}
+
+void EnsureQtTranslations()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    // Found by name on the shared application object: the update library's own copy of the runtime
+    // must not install a second one beside the program's.
+    const QString name = QStringLiteral("rt_qt_translations");
+    if (app == nullptr || app->findChild<QTranslator*>(name, Qt::FindDirectChildrenOnly) != nullptr) {
+        return;
+    }
+    auto* translator = new QTranslator(app);
+    translator->setObjectName(name);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+    }
 }
 
 QColor ToQColor(Colour colour)

@@ -7,8 +7,10 @@
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
+#include <QImage>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -41,6 +43,39 @@ protected:
 
     QChart* QtChart() const { return static_cast<QChartView*>(chart_->Widget())->chart(); }
 
+    void Write(int column, int series, double value)
+    {
+        chart_->SetCurrentColumn(column);
+        chart_->SetCurrentSeries(series);
+        chart_->SetValue(value);
+    }
+
+    // The chart as it is painted, and the dark pixels (text, not the light grid or the bars) in the
+    // strip of the given column from the top of its tallest bar up to 24 pixels above it: where the
+    // value labels of that column stand.
+    QImage Paint() const { return chart_->Widget()->grab().toImage(); }
+    int DarkPixelsAboveColumn(const QImage& image, int column) const
+    {
+        auto* view = static_cast<QChartView*>(chart_->Widget());
+        auto* series = QtChart()->series().at(0);
+        double top = 0.0;
+        for (const QBarSet* set : static_cast<QBarSeries*>(series)->barSets()) {
+            top = std::max(top, set->at(column));
+        }
+        const QPoint barTop = view->mapFromScene(QtChart()->mapToPosition(QPointF(column, top), series));
+        const QPoint left = view->mapFromScene(QtChart()->mapToPosition(QPointF(column - 0.5, top), series));
+        const QPoint right = view->mapFromScene(QtChart()->mapToPosition(QPointF(column + 0.5, top), series));
+        int dark = 0;
+        for (int y = std::max(0, barTop.y() - 24); y <= barTop.y() - 2; ++y) {
+            for (int x = left.x() + 1; x < right.x(); ++x) {
+                if (qGray(image.pixel(x, y)) < 128) {
+                    ++dark;
+                }
+            }
+        }
+        return dark;
+    }
+
     std::string name_;
     Component* chart_ = nullptr;
 };
@@ -56,6 +91,34 @@ TEST_F(ChartTest, DesignIsShown)
     EXPECT_EQ(series->barSets().at(0)->count(), 30);
     EXPECT_TRUE(series->isLabelsVisible());
     EXPECT_EQ(series->labelsFormat(), QStringLiteral("@value"));
+}
+
+// The value of every non-zero bar is painted readably above it; a zero bar shows no label. Checked
+// on the painted pixels, after the first values and again after a refresh moved them.
+TEST_F(ChartTest, NonZeroValuesArePaintedDarkAboveTheirBars)
+{
+    Write(4, 0, 3);
+    Write(4, 1, 1);
+    Write(12, 1, 12);
+    QImage image = Paint();
+    EXPECT_GE(DarkPixelsAboveColumn(image, 4), 8);
+    EXPECT_GE(DarkPixelsAboveColumn(image, 12), 8);
+    for (int column : {0, 5, 11, 29}) {
+        SCOPED_TRACE(column);
+        EXPECT_EQ(DarkPixelsAboveColumn(image, column), 0);
+    }
+
+    // The refresh as the program makes it: every bar written again through the properties.
+    for (int column = 0; column < 30; ++column) {
+        Write(column, 0, column == 20 ? 7 : 0);
+        Write(column, 1, 0);
+    }
+    image = Paint();
+    EXPECT_GE(DarkPixelsAboveColumn(image, 20), 8);
+    for (int column : {4, 12, 19, 21}) {
+        SCOPED_TRACE(column);
+        EXPECT_EQ(DarkPixelsAboveColumn(image, column), 0);
+    }
 }
 
 TEST_F(ChartTest, ValueIsStoredClampedAndReadBack)

@@ -3,13 +3,27 @@
 //   return        the message loop ends with the last window, then main returns
 //   close         the window manager closes the window; its query-close handler ends with 0
 //   missing-lib   binds a command of a library that does not exist (the box is printed, not shown)
+//   qt-texts      prints Qt's own texts as the program shows them: the buttons of a Yes/No and an
+//                 OK box (answered from a timer) and the memo's edit menu, then "ran on"
 // The exit routine prints "exit routine" each time it runs.
 #include "runtime/messagebox.h"
 #include "runtime/program.h"
 #include "runtime/text.h"
 #include "runtime/window.h"
 
+#include "design_util.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <QTimer>
 #include <QWidget>
+
+#include <memory>
 
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +142,53 @@ int BindMissingLibrary()
     return 99;
 }
 
+// The texts of the given buttons of the box shown by ShowMessageBox(flags), joined by "|".
+QString ButtonTexts(int flags, std::initializer_list<QMessageBox::StandardButton> buttons)
+{
+    QStringList texts;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            return;
+        }
+        for (const auto button : buttons) {
+            texts << (box->button(button) != nullptr ? box->button(button)->text() : QStringLiteral("-"));
+        }
+        box->button(*buttons.begin())->click();
+    });
+    poll.start();
+    rt::ShowMessageBox("texts", flags, "helper");
+    return texts.join(u'|');
+}
+
+int PrintQtTexts()
+{
+    std::printf("yes-no=%s\n", ButtonTexts(0x24, {QMessageBox::Yes, QMessageBox::No}).toUtf8().constData());
+    std::printf("ok=%s\n", ButtonTexts(0x40, {QMessageBox::Ok}).toUtf8().constData());
+
+    rt::WindowDesign w = HelperWindow();
+    w.components.push_back(rt::test::Design(rt::ComponentType::EditBox, "Memo", 0, 0, 100, 50));
+    rt::DefineWindow(w);
+    rt::LoadWindow(w.name);
+    auto* memo = qobject_cast<QPlainTextEdit*>(rt::FindComponent(w.name, "Memo")->Widget());
+    QStringList entries;
+    {
+        // The memo's right-click menu, as Qt makes it.
+        const std::unique_ptr<QMenu> menu(memo->createStandardContextMenu());
+        for (const QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                entries << action->text().section(u'\t', 0, 0);  // without the shortcut
+            }
+        }
+    }
+    std::printf("menu=%s\n", entries.join(u'|').toUtf8().constData());
+    rt::DestroyAllWindows();
+    std::fputs("ran on\n", stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -148,6 +209,9 @@ int main(int argc, char** argv)
     }
     if (mode == "missing-lib") {
         return BindMissingLibrary();
+    }
+    if (mode == "qt-texts") {
+        return PrintQtTexts();
     }
     return 97;
 }

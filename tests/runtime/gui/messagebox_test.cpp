@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -19,12 +20,14 @@ struct BoxCase {
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton press;
     int answer;
+    const char* buttonTexts;  // Qt's own Chinese texts, in the order Yes, No, OK
 };
 
 class MessageBoxTest : public test::GuiTest, public ::testing::WithParamInterface<BoxCase> {};
 
 // Opens a real box on a window with a 100 ms timer, presses a button from a timer 650 ms later and
-// checks the box as it was shown, the answer, and the ticks counted while it was open.
+// checks the box as it was shown (its buttons read in Chinese), the answer, and the ticks counted
+// while it was open.
 TEST_P(MessageBoxTest, RealBoxAnswersByButtonWhileTimersTick)
 {
     const BoxCase& c = GetParam();
@@ -34,6 +37,7 @@ TEST_P(MessageBoxTest, RealBoxAnswersByButtonWhileTimersTick)
 
     QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons shownButtons;
+    QStringList shownButtonTexts;
     QString shownText;
     QString shownTitle;
     Qt::TextFormat shownFormat = Qt::AutoText;
@@ -44,6 +48,11 @@ TEST_P(MessageBoxTest, RealBoxAnswersByButtonWhileTimersTick)
         ASSERT_NE(box, nullptr);
         shownIcon = box->icon();
         shownButtons = box->standardButtons();
+        for (const auto button : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok}) {
+            if (box->button(button) != nullptr) {
+                shownButtonTexts << box->button(button)->text();
+            }
+        }
         shownText = box->text();
         shownTitle = box->windowTitle();
         shownFormat = box->textFormat();
@@ -56,6 +65,7 @@ TEST_P(MessageBoxTest, RealBoxAnswersByButtonWhileTimersTick)
     EXPECT_EQ(answer, c.answer);
     EXPECT_EQ(shownIcon, c.icon);
     EXPECT_EQ(shownButtons, c.buttons);
+    EXPECT_EQ(shownButtonTexts.join(u'|'), QString::fromUtf8(c.buttonTexts));
     EXPECT_EQ(shownText, QString::fromUtf8("番茄钟已开始，\n<b>是否</b>强制关闭？"));
     EXPECT_EQ(shownFormat, Qt::PlainText);
     EXPECT_EQ(shownTitle, QString::fromUtf8("关闭确认"));
@@ -66,10 +76,12 @@ TEST_P(MessageBoxTest, RealBoxAnswersByButtonWhileTimersTick)
 INSTANTIATE_TEST_SUITE_P(
     Flags, MessageBoxTest,
     ::testing::Values(
-        BoxCase{0x10, QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok, kAnswerOk},
-        BoxCase{0x24, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, kAnswerYes},
-        BoxCase{0x24, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No, kAnswerNo},
-        BoxCase{0x40, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, kAnswerOk}),
+        BoxCase{0x10, QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok, kAnswerOk, "确定"},
+        BoxCase{0x24, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, kAnswerYes,
+                "是(&Y)|否(&N)"},
+        BoxCase{0x24, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No, kAnswerNo,
+                "是(&Y)|否(&N)"},
+        BoxCase{0x40, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, kAnswerOk, "确定"}),
     [](const ::testing::TestParamInfo<BoxCase>& info) {
         return "Flags" + std::to_string(info.param.flags) + "_Answer" + std::to_string(info.param.answer);
     });

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -23,10 +24,12 @@ struct HelperRun {
     std::string output;
 };
 
-HelperRun RunHelper(const QStringList& arguments)
+HelperRun RunHelper(const QStringList& arguments, const QString& program = QStringLiteral(RT_GUI_HELPER),
+                    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
-    process.setProgram(QStringLiteral(RT_GUI_HELPER));
+    process.setProgram(program);
+    process.setProcessEnvironment(environment);
     process.setArguments(arguments);
     process.start();
     HelperRun run;
@@ -90,6 +93,40 @@ TEST(OrderlyEndTest, MissingLibraryShowsTheFatalBoxAndEndsWithMinusOne)
         << run.output;
     EXPECT_EQ(Count(run.output, "exit routine"), 1);
     EXPECT_EQ(Count(run.output, "returned"), 0);
+}
+
+// Qt's own texts are Chinese whatever the locale: the catalogue is loaded at start-up. Without it
+// (here: a copy of the helper whose qt.conf names an empty translations directory) the program runs
+// on with Qt's English texts.
+TEST(QtTextsTest, ChineseFromTheCatalogueEnglishWithoutIt)
+{
+    const std::string chinese = "yes-no=是(&Y)|否(&N)\nok=确定\n"
+                                "menu=撤消(&U)|重做(&R)|剪切(&T)|复制(&C)|粘贴(&P)|删除|全选\n"
+                                "ran on\nexit routine\n";
+    const std::string defaults = "yes-no=&Yes|&No\nok=OK\n"
+                                "menu=&Undo|&Redo|Cu&t|&Copy|&Paste|Delete|Select All\n"
+                                "ran on\nexit routine\n";
+    // The user's English locale does not matter.
+    QProcessEnvironment english = QProcessEnvironment::systemEnvironment();
+    english.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
+    english.insert(QStringLiteral("LC_ALL"), QStringLiteral("en_US.UTF-8"));
+    const HelperRun found = RunHelper({QStringLiteral("qt-texts")}, QStringLiteral(RT_GUI_HELPER), english);
+    EXPECT_EQ(found.exitCode, 0);
+    EXPECT_EQ(found.output, chinese);
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("empty")));
+    const QString copy = dir.filePath(QStringLiteral("helper"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(RT_GUI_HELPER), copy));
+    QFile conf(dir.filePath(QStringLiteral("qt.conf")));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write("[Paths]\nPlugins=" + QLibraryInfo::path(QLibraryInfo::PluginsPath).toUtf8() + "\nTranslations=" +
+               dir.filePath(QStringLiteral("empty")).toUtf8() + "\n");
+    conf.close();
+    const HelperRun missing = RunHelper({QStringLiteral("qt-texts")}, copy, english);
+    EXPECT_EQ(missing.exitCode, 0);
+    EXPECT_EQ(missing.output, defaults);
 }
 
 // Records boxes and ends instead of showing and ending.

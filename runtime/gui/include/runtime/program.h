@@ -8,7 +8,8 @@
 
 namespace rt {
 
-// Creates the application object when there is none and makes the program's directory the current
+// Creates the application object when there is none, gives Qt's own texts (message-box buttons,
+// edit menus) in Chinese whatever the locale, and makes the program's directory the current
 // directory. argc/argv are the process's own.
 bool StartRuntime(int& argc, char** argv);
 // Runs the message loop until the last window is gone; returns 0.
