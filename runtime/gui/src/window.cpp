@@ -46,6 +46,9 @@ public:
     // The window system (or the runtime, for a start window without one) reports activation.
     void NoteActivated();
     void NoteMoved();
+    // Fits the client area to the frame the window manager has given the window, so that frame
+    // and client together keep the design size.
+    void FitToFrame();
     void NoteCloseAsked() { RequestClose(); }
 
     bool closePending = false;
@@ -53,6 +56,7 @@ public:
 private:
     void MoveTo(QPoint position);
     void FirePositionChanged();
+    QSize ClientSizeFor(const QMargins& frame) const;
 
     WindowDesign design_;
     WindowWidget* widget_;
@@ -61,6 +65,8 @@ private:
     std::string tag_;
     QPoint reportedPosition_;
     bool movingByWrite_ = false;
+    QSize neededClient_;    // the room the components on the client area take, from their designs
+    QMargins fittedFrame_;  // the frame the client size was last fitted to
 };
 
 // The top-level widget of a window. It owns its WindowImpl, so that deleting the widget (at once or
@@ -86,11 +92,13 @@ protected:
     void moveEvent(QMoveEvent* event) override
     {
         QWidget::moveEvent(event);
+        impl_->FitToFrame();
         impl_->NoteMoved();
     }
     bool event(QEvent* event) override
     {
         if (event->type() == QEvent::WindowActivate) {
+            impl_->FitToFrame();
             impl_->NoteActivated();
         }
         return QWidget::event(event);
@@ -199,8 +207,8 @@ void WindowImpl::SetCaption(std::string_view text)
 
 int WindowImpl::Left() const { return widget_->x(); }
 int WindowImpl::Top() const { return widget_->y(); }
-int WindowImpl::Width() const { return widget_->width(); }
-int WindowImpl::Height() const { return widget_->height(); }
+int WindowImpl::Width() const { return widget_->frameGeometry().width(); }
+int WindowImpl::Height() const { return widget_->frameGeometry().height(); }
 
 void WindowImpl::SetLeft(int left) { MoveTo(QPoint(left, widget_->y())); }
 
@@ -219,6 +227,35 @@ void WindowImpl::FirePositionChanged()
 {
     reportedPosition_ = widget_->pos();
     FireWindowEvent(*this, {}, EventKind::PositionChanged);
+}
+
+// The design size less the frame, but never less than the components need (nor, without a
+// frame, more than the design size).
+QSize WindowImpl::ClientSizeFor(const QMargins& frame) const
+{
+    const QSize design(std::max(1, design_.width), std::max(1, design_.height));
+    const QSize needed = neededClient_.boundedTo(design);
+    return QSize(std::max({1, design.width() - frame.left() - frame.right(), needed.width()}),
+                 std::max({1, design.height() - frame.top() - frame.bottom(), needed.height()}));
+}
+
+void WindowImpl::FitToFrame()
+{
+    // Qt reads the frame from the manager's _NET_FRAME_EXTENTS once it has framed the window; the
+    // client then moves within the frame, so a move event follows each change of the frame.
+    if (design_.borderless) {
+        return;
+    }
+    QWindow* handle = widget_->windowHandle();
+    if (handle == nullptr) {
+        return;
+    }
+    const QMargins frame = handle->frameMargins();
+    if (frame == fittedFrame_) {
+        return;
+    }
+    fittedFrame_ = frame;
+    widget_->setFixedSize(ClientSizeFor(frame));
 }
 
 void WindowImpl::NoteMoved()
@@ -265,8 +302,11 @@ void WindowImpl::BuildComponents()
         widget_->setPalette(palette);
         widget_->setAutoFillBackground(true);
     }
+    // The design's position and size are the outer ones, frame included. Until a window manager
+    // frames the window (never, without one or offscreen) the client area is all of it; move()
+    // places the frame's corner, so the manager is asked for that corner (north-west gravity).
     widget_->move(design_.left, design_.top);
-    widget_->setFixedSize(std::max(1, design_.width), std::max(1, design_.height));
+    widget_->setFixedSize(ClientSizeFor(QMargins()));
     reportedPosition_ = widget_->pos();
 
     // A component's parent (a group box) may be designed after it; place those once it exists.
@@ -307,6 +347,15 @@ void WindowImpl::BuildComponents()
                 }
             }
             pending.clear();
+        }
+    }
+
+    // A frame may take less than this from the client area: no component is cut by it.
+    for (const auto& component : components_) {
+        const QWidget* shown = component->Widget();
+        if (shown != nullptr && shown->parentWidget() == widget_) {
+            neededClient_ = neededClient_.expandedTo(QSize(component->Left() + component->Width(),
+                                                           component->Top() + component->Height()));
         }
     }
 }

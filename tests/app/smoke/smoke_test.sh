@@ -132,7 +132,14 @@ eval "$(xwininfo -id "$main" | awk -F: '
     /Absolute upper-left Y/ {gsub(/ /,"",$2); print "origin_y=" $2}
     /Width/ {gsub(/ /,"",$2); print "width=" $2}
     /Height/ {gsub(/ /,"",$2); print "height=" $2}')"
-[ "$width" = 884 ] && [ "$height" = 541 ] || fail "main window is ${width}x${height}, expected 884x541"
+
+# The design's 884 x 541 at 50,50 is the whole window, frame included: the client area (above) is
+# what the frame the window manager reports leaves of it.
+read -r fl fr ft fb < <(xprop -id "$main" _NET_FRAME_EXTENTS | sed -n 's/.*= *//p' | tr -d ,)
+[ -n "$fb" ] || fail "the window manager reports no frame for the main window"
+outer="$((width + fl + fr))x$((height + ft + fb)) at $((origin_x - fl)),$((origin_y - ft))"
+echo "main window: client ${width}x${height} at $origin_x,$origin_y, frame $fl,$fr,$ft,$fb, outer $outer"
+[ "$outer" = "884x541 at 50,50" ] || fail "main window is $outer outside, expected 884x541 at 50,50"
 shot="$out/smoke-main-window.png"
 import -window root "$shot"
 echo "screenshot: $shot (client area at $origin_x,$origin_y)"

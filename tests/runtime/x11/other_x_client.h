@@ -13,6 +13,16 @@
 
 namespace x11test {
 
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+    friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+// _NET_FRAME_EXTENTS: the frame's width on each side of a managed window.
+struct FrameExtents {
+    long left = 0, right = 0, top = 0, bottom = 0;
+};
+
 class OtherClient {
 public:
     OtherClient() : display_(XOpenDisplay(nullptr)) {}
@@ -90,6 +100,55 @@ public:
     bool Viewable(Window window) const {
         XWindowAttributes attributes{};
         return XGetWindowAttributes(display_, window, &attributes) != 0 && attributes.map_state == IsViewable;
+    }
+
+    // The window's place on the screen and its size, as the X server holds them (border not counted).
+    Rect Geometry(Window window) const {
+        XWindowAttributes attributes{};
+        if (XGetWindowAttributes(display_, window, &attributes) == 0) return {};
+        int x = 0, y = 0;
+        Window child = 0;
+        XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, &x, &y, &child);
+        return {x, y, attributes.width, attributes.height};
+    }
+
+    // The outermost window the manager put around the window (the window itself when it is not
+    // reparented): its place and size on the screen, border included.
+    Rect OutermostGeometry(Window window) const {
+        const Window root = DefaultRootWindow(display_);
+        Window current = window;
+        while (true) {
+            Window parent = 0, rootReturn = 0;
+            Window* children = nullptr;
+            unsigned count = 0;
+            if (XQueryTree(display_, current, &rootReturn, &parent, &children, &count) == 0) return {};
+            if (children != nullptr) XFree(children);
+            if (parent == root || parent == 0) break;
+            current = parent;
+        }
+        XWindowAttributes attributes{};
+        if (XGetWindowAttributes(display_, current, &attributes) == 0) return {};
+        const int border = attributes.border_width;
+        return {attributes.x, attributes.y, attributes.width + 2 * border, attributes.height + 2 * border};
+    }
+
+    // The frame the manager reports for the window in _NET_FRAME_EXTENTS; false when it has not.
+    bool Extents(Window window, FrameExtents& extents) const {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        bool found = false;
+        if (XGetWindowProperty(display_, window, Intern("_NET_FRAME_EXTENTS"), 0, 4, False, XA_CARDINAL, &type,
+                               &format, &count, &after, &data) == Success && data != nullptr) {
+            if (type == XA_CARDINAL && format == 32 && count == 4) {
+                const auto* values = reinterpret_cast<const long*>(data);
+                extents = {values[0], values[1], values[2], values[3]};
+                found = true;
+            }
+        }
+        if (data != nullptr) XFree(data);
+        return found;
     }
 
     // What the screen shows in a rectangle, pixel by pixel (0x00RRGGBB); empty when it cannot be read.

@@ -75,7 +75,9 @@ struct EventBinding {
 
 struct WindowDesign {
     std::string name;
-    int left = 0, top = 0, width = 0, height = 0;  // screen position, client size
+    // Screen position and size of the whole window, frame included: the client area is what the
+    // window manager's frame leaves of it, yet never less than the components on it need.
+    int left = 0, top = 0, width = 0, height = 0;
     std::string caption;
     bool borderless = false;
     bool startWindow = false;   // activated when shown, also without a window manager
@@ -157,6 +159,7 @@ public:
 
     virtual void SetCaption(std::string_view text) = 0;
     virtual std::string Caption() const = 0;
+    // The frame's outer corner and size on the screen, as in the design.
     virtual int Left() const = 0;
     virtual int Top() const = 0;
     virtual int Width() const = 0;
