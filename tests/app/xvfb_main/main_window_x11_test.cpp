@@ -2,11 +2,8 @@
 // its designed 884 x 541 at 50,50 is the whole window, frame included, and the frame cuts none of
 // its components.
 
-#include <QtCore/QCoreApplication>
-#include <QtCore/QThread>
+#include <QtTest/QTest>
 #include <QtWidgets/QWidget>
-#include <chrono>
-#include <functional>
 #include <iostream>
 
 #include "app_fixture.h"
@@ -16,16 +13,6 @@
 #include "other_x_client.h"
 
 namespace {
-
-bool WaitFor(const std::function<bool()>& condition, int milliseconds = 3000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (true) {
-        QCoreApplication::processEvents();
-        if (condition()) return true;
-        if (std::chrono::steady_clock::now() > end) return false;
-        QThread::msleep(10);
-    }
-}
 
 class MainWindowOnX11 : public apptest::AppFixture {};
 
@@ -48,7 +35,7 @@ TEST_F(MainWindowOnX11, IsItsDesignSizeOutsideAndCutsNoComponent) {
                              client.width + static_cast<int>(e.left + e.right),
                              client.height + static_cast<int>(e.top + e.bottom)};
     };
-    const bool framed = WaitFor([&] { return outer() == designed; });
+    const bool framed = QTest::qWaitFor([&] { return outer() == designed; });
     std::cout << "client " << client.width << "x" << client.height << " at " << client.x << "," << client.y
               << ", frame " << e.left << "," << e.right << "," << e.top << "," << e.bottom << "\n";
     EXPECT_TRUE(framed);
