@@ -7,7 +7,6 @@
 #include "runtime/text.h"
 #include "runtime/window.h"
 
-#include <QApplication>
 #include <QGuiApplication>
 #include <QTest>
 #include <QWidget>
@@ -249,13 +248,3 @@ TEST_F(WindowUnderManager, BorderlessWindowIsAllClientArea)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    rt::StartRuntime(argc, argv);
-    const int result = RUN_ALL_TESTS();
-    rt::DestroyAllWindows();
-    return result;
-}
