@@ -26,16 +26,8 @@ TEST_F(MainWindowOnX11, IsItsDesignSizeOutsideAndCutsNoComponent) {
     ASSERT_NE(main, 0u);
     const x11test::Rect designed{50, 50, 884, 541};
     x11test::FrameExtents e;
-    x11test::Rect client;
-    // The frame's outer rectangle: the client's place and size widened by the frame the manager reports.
-    const auto outer = [&] {
-        if (!other.Extents(main, e)) return x11test::Rect{};
-        client = other.Geometry(main);
-        return x11test::Rect{client.x - static_cast<int>(e.left), client.y - static_cast<int>(e.top),
-                             client.width + static_cast<int>(e.left + e.right),
-                             client.height + static_cast<int>(e.top + e.bottom)};
-    };
-    const bool framed = QTest::qWaitFor([&] { return outer() == designed; });
+    const bool framed = QTest::qWaitFor([&] { return other.FramedGeometry(main, &e) == designed; });
+    const x11test::Rect client = other.Geometry(main);
     std::cout << "client " << client.width << "x" << client.height << " at " << client.x << "," << client.y
               << ", frame " << e.left << "," << e.right << "," << e.top << "," << e.bottom << "\n";
     EXPECT_TRUE(framed);

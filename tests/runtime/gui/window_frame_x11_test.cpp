@@ -67,16 +67,7 @@ protected:
         return client;
     }
 
-    // The frame's outer rectangle: the client's place and size widened by the extents the
-    // manager reports.
-    Rect Outer(unsigned long client) const
-    {
-        FrameExtents e;
-        if (!other.Extents(client, e)) return {};
-        const Rect c = other.Geometry(client);
-        return {c.x - static_cast<int>(e.left), c.y - static_cast<int>(e.top),
-                c.width + static_cast<int>(e.left + e.right), c.height + static_cast<int>(e.top + e.bottom)};
-    }
+    Rect Outer(unsigned long client) const { return other.FramedGeometry(client); }
 
     FrameExtents Extents(unsigned long client) const
     {

@@ -151,6 +151,17 @@ public:
         return found;
     }
 
+    // The frame's outer rectangle: the window's place and size widened by the frame the manager
+    // reports for it; empty while it reports none. The extents read are kept in *extents.
+    Rect FramedGeometry(Window window, FrameExtents* extents = nullptr) const {
+        FrameExtents e;
+        if (!Extents(window, e)) return {};
+        if (extents != nullptr) *extents = e;
+        const Rect c = Geometry(window);
+        return {c.x - static_cast<int>(e.left), c.y - static_cast<int>(e.top),
+                c.width + static_cast<int>(e.left + e.right), c.height + static_cast<int>(e.top + e.bottom)};
+    }
+
     // What the screen shows in a rectangle, pixel by pixel (0x00RRGGBB); empty when it cannot be read.
     std::vector<std::vector<unsigned long>> Screen(int x, int y, int width, int height) const {
         XSync(display_, False);
