@@ -63,11 +63,12 @@ void EnsureQtTranslations()
     if (app == nullptr || app->findChild<QTranslator*>(name, Qt::FindDirectChildrenOnly) != nullptr) {
         return;
     }
+    // Kept as the mark even when the catalogue is missing, so that it is looked for once per
+    // application object and not again at every message box.
     auto* translator = new QTranslator(app);
     translator->setObjectName(name);
-    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
-        !QCoreApplication::installTranslator(translator)) {
-        delete translator;
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
     }
 }
 
