@@ -2,7 +2,7 @@
 // run_with_wm.sh): the design's position and size are those of the whole window, frame included;
 // the client area is what the frame leaves of it, yet never less than the components need; a
 // borderless window is all client area.
-#include "design_util.h"
+#include "gui_test_util.h"
 #include "runtime/program.h"
 #include "runtime/text.h"
 #include "runtime/window.h"
@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <ostream>
 #include <string>
 
@@ -31,21 +30,10 @@ namespace {
 
 using rt::ComponentType;
 using rt::test::Design;
+using rt::test::On;
+using rt::test::WaitUntil;
 using x11test::FrameExtents;
 using x11test::Rect;
-
-bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 3000)
-{
-    return QTest::qWaitFor(condition, milliseconds);
-}
-
-rt::EventBinding On(rt::EventKind event, std::function<void()> handler)
-{
-    rt::EventBinding binding;
-    binding.event = event;
-    binding.handler = std::move(handler);
-    return binding;
-}
 
 class WindowUnderManager : public ::testing::Test {
 protected:
@@ -187,7 +175,7 @@ TEST_F(WindowUnderManager, WritingLeftOrTopPlacesTheFrameAndFiresOnceInsideTheWr
     rt::WindowDesign w = Framed("Moved", 60, 70, 420, 300);
     int moves = 0;
     int seenLeft = -1, seenTop = -1;
-    w.events.push_back(On(rt::EventKind::PositionChanged, [&] {
+    w.events.push_back(On("", rt::EventKind::PositionChanged, [&] {
         ++moves;
         seenLeft = rt::FindWindow("Moved")->Left();
         seenTop = rt::FindWindow("Moved")->Top();
