@@ -22,6 +22,8 @@ PACKAGES=(
   xdg-utils
   # headless display, a window manager and a CJK font for the GUI tests
   xvfb xauth openbox x11-utils x11-apps imagemagick xdotool fonts-wqy-microhei fonts-dejavu-core
+  # the floating bar's test under the common desktops' window managers, with a mouse of its own
+  xfwm4 kwin-x11 mutter metacity dbus-daemon libxtst-dev
 )
 
 missing=()
