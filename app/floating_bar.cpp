@@ -50,7 +50,10 @@ void OnResetBarClicked() {
 void OnFloatingBarCreated() {
     rt::Window* bar = rt::FindWindow(kBarWindow);
     if (bar == nullptr) return;
-    rt::ShowWithoutActivating(bar);  // the window is shown after this handler
+    // The window is shown after this handler. The user's keys belong to the window they work in,
+    // and the program already has its taskbar entry.
+    rt::NeverTakeFocus(bar);
+    rt::KeepOutOfTaskbar(bar);
     // The first move stores the window's old left in g_barLeft, so the left goes through the tag.
     bar->SetTag(rt::ToText(g_barLeft));
     bar->SetTop(g_barTop);

@@ -9,10 +9,27 @@
 #include <unordered_map>
 #include <utility>
 
+#include "app_display.h"
 #include "colour_key.h"
 #include "xlib_ops.h"
 
+namespace rt::x11 {
+
+_XDisplay* AppDisplay() {
+    if (qGuiApp == nullptr || QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
+#if QT_CONFIG(xcb)
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 != nullptr ? x11->display() : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+}  // namespace rt::x11
+
 namespace rt::win32 {
+
+using x11::AppDisplay;
 
 namespace {
 
@@ -37,17 +54,6 @@ void Report(const char* function, std::vector<std::int64_t> arguments, bool appl
 }
 
 std::int64_t Int(std::uintptr_t value) { return static_cast<std::int64_t>(value); }
-
-// Qt's own connection to the X server, or nullptr on any other platform.
-_XDisplay* AppDisplay() {
-    if (qGuiApp == nullptr || QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
-#if QT_CONFIG(xcb)
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 != nullptr ? x11->display() : nullptr;
-#else
-    return nullptr;
-#endif
-}
 
 // This process's top-level widget of that native window id, or nullptr.
 QWidget* OwnWindow(HWND window) {
@@ -91,9 +97,13 @@ bool SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, U
     _XDisplay* display = AppDisplay();
     const bool applied = display != nullptr && window != 0 && topmostChange;
     if (applied) {
+        // Only a change is asked for: window managers that prevent focus stealing take a raise or
+        // a repeated request of a focusable window as an attempt to activate it. A window entering
+        // the always-on-top layer is put on top of it.
         const bool topmost = insertAfter == HWND_TOPMOST;
-        x11::RequestAbove(display, window, topmost);
-        if (topmost) x11::Raise(display, window);
+        if (x11::HasState(display, window, "_NET_WM_STATE_ABOVE") != topmost) {
+            x11::RequestStates(display, window, topmost, "_NET_WM_STATE_ABOVE", nullptr);
+        }
     }
     Report("SetWindowPos", {Int(window), Int(insertAfter), x, y, cx, cy, flags}, applied);
     return applied;

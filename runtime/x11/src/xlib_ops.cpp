@@ -4,6 +4,9 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/shape.h>
 
+#include <algorithm>
+#include <cstddef>
+
 namespace rt::x11 {
 
 namespace {
@@ -33,24 +36,75 @@ XWindowId ActiveWindow(Display* display) {
     return active;
 }
 
-void RequestAbove(Display* display, XWindowId window, bool above) {
+bool HasState(Display* display, XWindowId window, const char* state) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    bool found = false;
+    const Atom wanted = XInternAtom(display, state, False);
+    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), 0, 64, False, XA_ATOM,
+                           &type, &format, &count, &after, &data) == Success &&
+        data != nullptr && type == XA_ATOM && format == 32) {
+        const auto* atoms = reinterpret_cast<const unsigned long*>(data);
+        for (unsigned long i = 0; i < count && !found; ++i) found = atoms[i] == wanted;
+    }
+    if (data != nullptr) XFree(data);
+    return found;
+}
+
+void RequestStates(Display* display, XWindowId window, bool add, const char* first, const char* second) {
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
     event.xclient.message_type = XInternAtom(display, "_NET_WM_STATE", False);
     event.xclient.format = 32;
-    event.xclient.data.l[0] = above ? kNetWmStateAdd : kNetWmStateRemove;
-    event.xclient.data.l[1] = static_cast<long>(XInternAtom(display, "_NET_WM_STATE_ABOVE", False));
-    event.xclient.data.l[2] = 0;
+    event.xclient.data.l[0] = add ? kNetWmStateAdd : kNetWmStateRemove;
+    event.xclient.data.l[1] = static_cast<long>(XInternAtom(display, first, False));
+    event.xclient.data.l[2] = second != nullptr ? static_cast<long>(XInternAtom(display, second, False)) : 0;
     event.xclient.data.l[3] = kSourceApplication;
     XSendEvent(display, DefaultRootWindow(display), False,
                SubstructureRedirectMask | SubstructureNotifyMask, &event);
     XFlush(display);
 }
 
-void Raise(Display* display, XWindowId window) {
-    XRaiseWindow(display, window);
+void AddStatesBeforeMap(Display* display, XWindowId window, const std::vector<const char*>& states) {
+    const Atom property = XInternAtom(display, "_NET_WM_STATE", False);
+    std::vector<unsigned long> atoms;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, property, 0, 64, False, XA_ATOM, &type, &format, &count, &after,
+                           &data) == Success &&
+        data != nullptr && type == XA_ATOM && format == 32) {
+        const auto* held = reinterpret_cast<const unsigned long*>(data);
+        atoms.assign(held, held + count);
+    }
+    if (data != nullptr) XFree(data);
+    for (const char* state : states) {
+        const Atom atom = XInternAtom(display, state, False);
+        if (std::find(atoms.begin(), atoms.end(), atom) == atoms.end()) atoms.push_back(atom);
+    }
+    XChangeProperty(display, window, property, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(atoms.data()), static_cast<int>(atoms.size()));
     XFlush(display);
+}
+
+void RemoveProtocol(Display* display, XWindowId window, const char* protocol) {
+    Atom* protocols = nullptr;
+    int count = 0;
+    if (XGetWMProtocols(display, window, &protocols, &count) == 0 || protocols == nullptr) return;
+    const Atom unwanted = XInternAtom(display, protocol, False);
+    std::vector<Atom> kept;
+    for (int i = 0; i < count; ++i) {
+        if (protocols[i] != unwanted) kept.push_back(protocols[i]);
+    }
+    XFree(protocols);
+    if (kept.size() != static_cast<std::size_t>(count)) {
+        XSetWMProtocols(display, window, kept.data(), static_cast<int>(kept.size()));
+        XFlush(display);
+    }
 }
 
 void SetShape(Display* display, XWindowId window, const std::vector<Rect>& rectangles) {

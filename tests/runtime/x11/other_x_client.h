@@ -5,11 +5,14 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 namespace x11test {
 
@@ -96,6 +99,76 @@ public:
     }
     bool IsAbove(Window window) const { return HasState(window, "_NET_WM_STATE_ABOVE"); }
 
+    // The window's place in the manager's stacking order (_NET_CLIENT_LIST_STACKING, bottom to
+    // top); -1 when it is not listed.
+    int StackingIndex(Window window) const {
+        const std::vector<unsigned long> list = RootWindows("_NET_CLIENT_LIST_STACKING");
+        const auto found = std::find(list.begin(), list.end(), window);
+        return found == list.end() ? -1 : static_cast<int>(found - list.begin());
+    }
+
+    // The input hint of the window's WM_HINTS: whether it asks the manager for the keyboard focus
+    // (ICCCM counts a window without the hint as one that does).
+    bool AcceptsInput(Window window) const {
+        XWMHints* hints = XGetWMHints(display_, window);
+        const bool accepts = hints == nullptr || (hints->flags & InputHint) == 0 || hints->input != 0;
+        if (hints != nullptr) XFree(hints);
+        return accepts;
+    }
+
+    // Whether the window's WM_PROTOCOLS lists the protocol (WM_TAKE_FOCUS, WM_DELETE_WINDOW, ...).
+    bool HasProtocol(Window window, const char* protocol) const {
+        Atom* protocols = nullptr;
+        int count = 0;
+        bool found = false;
+        if (XGetWMProtocols(display_, window, &protocols, &count) != 0 && protocols != nullptr) {
+            found = std::find(protocols, protocols + count, Intern(protocol)) != protocols + count;
+        }
+        if (protocols != nullptr) XFree(protocols);
+        return found;
+    }
+
+    // The name the window manager gives itself (EWMH: _NET_WM_NAME of its check window).
+    std::string ManagerName() const {
+        const std::vector<unsigned long> check = RootWindows("_NET_SUPPORTING_WM_CHECK");
+        if (check.empty()) return {};
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::string name;
+        if (XGetWindowProperty(display_, check[0], Intern("_NET_WM_NAME"), 0, 256, False, AnyPropertyType, &type,
+                               &format, &count, &after, &data) == Success && data != nullptr && format == 8) {
+            name.assign(reinterpret_cast<const char*>(data), count);
+        }
+        if (data != nullptr) XFree(data);
+        return name;
+    }
+
+    // As the user's mouse would (XTest; link X11::Xtst): presses the left button at x,y on the
+    // screen, moves the pointer by dx,dy in steps, calling between() after each, and releases it.
+    bool Drag(int x, int y, int dx, int dy, const std::function<void()>& between) {
+        int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+        if (!XTestQueryExtension(display_, &eventBase, &errorBase, &major, &minor)) return false;
+        const int screen = DefaultScreen(display_);
+        constexpr int kSteps = 10;
+        auto step = [&] {
+            XSync(display_, False);
+            for (int i = 0; i < 3; ++i) between();
+        };
+        XTestFakeMotionEvent(display_, screen, x, y, CurrentTime);
+        step();
+        XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+        step();
+        for (int i = 1; i <= kSteps; ++i) {
+            XTestFakeMotionEvent(display_, screen, x + dx * i / kSteps, y + dy * i / kSteps, CurrentTime);
+            step();
+        }
+        XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+        step();
+        return true;
+    }
+
     // Whether the window is mapped and shown, as the manager has placed it.
     bool Viewable(Window window) const {
         XWindowAttributes attributes{};
@@ -177,6 +250,22 @@ public:
     }
 
 private:
+    // A window-list property of the root window (format 32); empty when it is missing.
+    std::vector<unsigned long> RootWindows(const char* property) const {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::vector<unsigned long> windows;
+        if (XGetWindowProperty(display_, DefaultRootWindow(display_), Intern(property), 0, 4096, False, XA_WINDOW,
+                               &type, &format, &count, &after, &data) == Success && data != nullptr && format == 32) {
+            const auto* values = reinterpret_cast<const unsigned long*>(data);
+            windows.assign(values, values + count);
+        }
+        if (data != nullptr) XFree(data);
+        return windows;
+    }
+
     Display* display_;
     std::vector<Window> windows_;
 };

@@ -43,8 +43,9 @@ HWND GetForegroundWindow();
 
 // Only the topmost change is done: insertAfter HWND_TOPMOST or HWND_NOTOPMOST with
 // SWP_NOSIZE | SWP_NOMOVE adds or removes _NET_WM_STATE_ABOVE through the window manager (so it
-// works for other programs' windows too); topmost also raises the window. The window is not
-// activated. Any other request does nothing and gives false.
+// works for other programs' windows too), which puts a window that becomes topmost on top of the
+// topmost ones. Nothing is sent when the window's state is already the one asked for, and the
+// window is neither raised nor activated. Any other request does nothing and gives false.
 bool SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 
 // The extended style of one of this process's windows as last set (0 before). Only GWL_EXSTYLE is
