@@ -75,6 +75,26 @@ public:
                    SubstructureRedirectMask | SubstructureNotifyMask, &event);
         XSync(display_, False);
     }
+    // From now on the client also sees what other clients ask the manager (client messages sent
+    // to the root window).
+    void WatchRequests() {
+        XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
+        XSync(display_, False);
+    }
+    // How many requests of the type (such as "_NET_WM_STATE") were asked for the window since the
+    // last call; other events seen are dropped.
+    int TakeRequests(Window window, const char* type) {
+        XSync(display_, False);
+        int count = 0;
+        while (XPending(display_) > 0) {
+            XEvent event;
+            XNextEvent(display_, &event);
+            count += event.type == ClientMessage && event.xclient.window == window &&
+                     event.xclient.message_type == Intern(type);
+        }
+        return count;
+    }
+
     // As a pager or the user's click would: the window becomes the active one.
     void Activate(Window window) { AskManager(window, "_NET_ACTIVE_WINDOW", 2 /* pager */, CurrentTime); }
     // The window's program asks for it to stay on top.

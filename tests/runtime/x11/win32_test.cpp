@@ -5,18 +5,21 @@
 #include <QtCore/QCoreApplication>
 #include <QtGui/QImage>
 #include <QtGui/QMouseEvent>
+#include <QtGui/QWindow>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
 #include <memory>
 #include <vector>
 
 #include "colour_key.h"
+#include "fake_window.h"
 #include "runtime/win32.h"
 #include "runtime/window.h"
 #include "runtime/window_drag.h"
 #include "runtime/window_focus.h"
 
 namespace w = rt::win32;
+using x11test::FakeWindow;
 using rt::x11::Rect;
 
 namespace {
@@ -147,40 +150,6 @@ TEST_F(OffX11, WorkingSetTrimUnderstandsOnlyTheOwnProcessWithMinusOnes) {
     }
 }
 
-// A window of the runtime's interface over a plain widget, counting the coordinate writes.
-class FakeWindow final : public rt::Window {
-public:
-    FakeWindow() {
-        widget_.resize(220, 16);
-        widget_.move(100, 50);
-        child_ = new QWidget(&widget_);
-        child_->setGeometry(0, 0, 200, 16);
-    }
-    const std::string& Name() const override { return name_; }
-    std::uintptr_t Handle() const override { return 1; }
-    QWidget* Widget() const override { return const_cast<QWidget*>(&widget_); }
-    void SetCaption(std::string_view) override {}
-    std::string Caption() const override { return {}; }
-    int Left() const override { return widget_.x(); }
-    int Top() const override { return widget_.y(); }
-    int Width() const override { return widget_.width(); }
-    int Height() const override { return widget_.height(); }
-    void SetLeft(int left) override { widget_.move(left, widget_.y()); writes.push_back({left, widget_.y()}); }
-    void SetTop(int top) override { widget_.move(widget_.x(), top); writes.push_back({widget_.x(), top}); }
-    void SetTag(std::string_view) override {}
-    std::string Tag() const override { return {}; }
-    rt::Component* Find(std::string_view) const override { return nullptr; }
-    bool RequestClose() override { return false; }
-
-    QWidget* Child() const { return child_; }
-    std::vector<QPoint> writes;  // the position after each write
-
-private:
-    std::string name_ = "FakeWindow";
-    QWidget widget_;
-    QWidget* child_;
-};
-
 void SendMouse(QWidget* target, QEvent::Type type, Qt::MouseButton button, QPoint global) {
     const QPointF local = target->mapFromGlobal(QPointF(global));
     Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
@@ -238,6 +207,37 @@ TEST(ShowWithoutActivating, AShownWindowLeavesTheActivationWhereItWas) {
     QCoreApplication::processEvents();
     EXPECT_EQ(QApplication::activeWindow(), second.Widget());
     EXPECT_FALSE(rt::ShowWithoutActivating(nullptr));
+}
+
+TEST(NeverTakeFocus, EveryActivationGoesBackToTheWindowThatHadIt) {
+    QWidget first;
+    first.resize(100, 100);
+    first.show();
+    first.activateWindow();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(QApplication::activeWindow(), &first);
+
+    FakeWindow bar;
+    ASSERT_TRUE(rt::NeverTakeFocus(&bar));
+    ASSERT_TRUE(rt::NeverTakeFocus(&bar));  // a second call adds nothing
+    EXPECT_TRUE(bar.Widget()->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+    bar.Widget()->show();  // the offscreen platform activates every window it shows
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &first);
+    ASSERT_NE(bar.Widget()->windowHandle(), nullptr);
+    EXPECT_TRUE(bar.Widget()->windowHandle()->flags().testFlag(Qt::WindowDoesNotAcceptFocus));
+
+    // Unlike a window only shown without activation, a later activation goes back as well.
+    bar.Widget()->activateWindow();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &first);
+
+    // Off X11 the taskbar has nothing to be kept out of; the call is harmless.
+    EXPECT_TRUE(rt::KeepOutOfTaskbar(&bar));
+    EXPECT_FALSE(rt::NeverTakeFocus(nullptr));
+    EXPECT_FALSE(rt::KeepOutOfTaskbar(nullptr));
 }
 
 }  // namespace

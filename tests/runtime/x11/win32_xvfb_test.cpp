@@ -14,7 +14,9 @@
 #include <functional>
 #include <vector>
 
+#include "fake_window.h"
 #include "runtime/win32.h"
+#include "runtime/window_focus.h"
 
 // X11 last: its macros (None, Bool, Status) must not meet the headers above.
 #include "other_x_client.h"
@@ -95,6 +97,82 @@ TEST_F(OnX11, TopmostOfAnotherClientsWindowComesAndGoes) {
     EXPECT_FALSE(w::SetWindowPos(0, w::HWND_TOPMOST, 0, 0, 0, 0, kNoSizeNoMove));
     QTest::qWait(200);
     EXPECT_TRUE(other.IsAbove(window));
+}
+
+TEST_F(OnX11, TopmostIsAskedForOnlyWhenItChanges) {
+    const Window window = other.CreateWindow(100, 450, 200, 100, 0x808080);
+    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(window); }));
+    other.WatchRequests();
+    struct Step {
+        w::HWND insertAfter;
+        bool above;    // the state afterwards
+        int requests;  // _NET_WM_STATE requests sent for it
+    };
+    const Step steps[] = {{w::HWND_NOTOPMOST, false, 0}, {w::HWND_TOPMOST, true, 1}, {w::HWND_TOPMOST, true, 0},
+                          {w::HWND_TOPMOST, true, 0},    {w::HWND_NOTOPMOST, false, 1}, {w::HWND_NOTOPMOST, false, 0}};
+    int i = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(testing::Message() << "step " << i++);
+        EXPECT_TRUE(w::SetWindowPos(window, step.insertAfter, 0, 0, 0, 0, kNoSizeNoMove));
+        EXPECT_TRUE(WaitUntil([&] { return other.IsAbove(window) == step.above; }));
+        QTest::qWait(150);  // time for a request that should not have been sent
+        EXPECT_EQ(other.TakeRequests(window, "_NET_WM_STATE"), step.requests);
+    }
+}
+
+TEST_F(OnX11, AWindowThatNeverTakesTheFocusSaysSoAndStaysOutOfTheTaskbar) {
+    QWidget active;
+    active.setGeometry(100, 100, 300, 200);
+    active.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&active));
+    const auto activeId = static_cast<Window>(active.winId());
+    other.Activate(activeId);
+    ASSERT_TRUE(WaitUntil([&] { return w::GetForegroundWindow() == activeId; }));
+
+    x11test::FakeWindow bar;
+    bar.Widget()->setWindowFlags(Qt::FramelessWindowHint);
+    bar.Widget()->move(500, 500);
+    ASSERT_TRUE(rt::NeverTakeFocus(&bar));
+    ASSERT_TRUE(rt::KeepOutOfTaskbar(&bar));
+    bar.Widget()->show();
+    const auto id = static_cast<Window>(bar.Widget()->winId());
+    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(id); }));
+
+    auto keptOut = [&] {
+        return other.HasState(id, "_NET_WM_STATE_SKIP_TASKBAR") && other.HasState(id, "_NET_WM_STATE_SKIP_PAGER");
+    };
+    EXPECT_FALSE(other.AcceptsInput(id));
+    EXPECT_FALSE(other.HasProtocol(id, "WM_TAKE_FOCUS"));
+    EXPECT_TRUE(other.HasProtocol(id, "WM_DELETE_WINDOW"));  // the others stay
+    EXPECT_TRUE(WaitUntil(keptOut));
+    QTest::qWait(200);
+    EXPECT_EQ(w::GetForegroundWindow(), activeId);
+
+    // A click on it leaves the active window where it was.
+    ASSERT_TRUE(other.Drag(510, 505, 0, 0, [] { QCoreApplication::processEvents(); }));
+    QTest::qWait(200);
+    EXPECT_EQ(w::GetForegroundWindow(), activeId);
+
+    // Flagged for attention, as managers flag a window they map without activating it: an
+    // ordinary window keeps the flag, this one has it taken off.
+    const Window ordinary = other.CreateWindow(700, 500, 100, 50, 0x808080);
+    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(ordinary); }));
+    other.Activate(activeId);  // a manager flags no active window
+    ASSERT_TRUE(WaitUntil([&] { return w::GetForegroundWindow() == activeId; }));
+    const long attention = static_cast<long>(other.Intern("_NET_WM_STATE_DEMANDS_ATTENTION"));
+    for (Window window : {ordinary, id}) other.AskManager(window, "_NET_WM_STATE", 1 /* add */, attention, 0, 1);
+    ASSERT_TRUE(WaitUntil([&] { return other.HasState(ordinary, "_NET_WM_STATE_DEMANDS_ATTENTION"); }));
+    QTest::qWait(200);
+    EXPECT_TRUE(other.HasState(ordinary, "_NET_WM_STATE_DEMANDS_ATTENTION"));
+    EXPECT_FALSE(other.HasState(id, "_NET_WM_STATE_DEMANDS_ATTENTION"));
+
+    // The manager drops the states of a window taken off the screen; shown again, it is still out.
+    bar.Widget()->hide();
+    ASSERT_TRUE(WaitUntil([&] { return !other.Viewable(id); }));
+    bar.Widget()->show();
+    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(id); }));
+    EXPECT_TRUE(WaitUntil(keptOut));
+    EXPECT_FALSE(other.HasProtocol(id, "WM_TAKE_FOCUS"));
 }
 
 // A window of key colour with a bar of another colour at its left.
