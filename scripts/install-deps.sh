@@ -22,6 +22,8 @@ PACKAGES=(
   xdg-utils
   # headless display, a window manager and a CJK font for the GUI tests
   xvfb xauth openbox x11-utils x11-apps imagemagick xdotool fonts-wqy-microhei fonts-dejavu-core
+  # a headless Wayland session with XWayland, and Qt's Wayland platform, for the session test
+  weston xwayland qt6-wayland
 )
 
 missing=()
