@@ -24,6 +24,8 @@ PACKAGES=(
   xvfb xauth openbox x11-utils x11-apps imagemagick xdotool fonts-wqy-microhei fonts-dejavu-core
   # the floating bar's test under the common desktops' window managers, with a mouse of its own
   xfwm4 kwin-x11 mutter metacity dbus-daemon libxtst-dev
+  # a headless Wayland session with XWayland, and Qt's Wayland platform, for the session test
+  weston xwayland qt6-wayland
 )
 
 missing=()

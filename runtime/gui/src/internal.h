@@ -21,6 +21,18 @@ namespace rt::detail {
 
 class WindowImpl;
 
+// What the platform choice looks at in the environment; null or empty means unset.
+struct PlatformEnvironment {
+    const char* display = nullptr;         // DISPLAY
+    const char* waylandDisplay = nullptr;  // WAYLAND_DISPLAY
+    const char* qpaPlatform = nullptr;     // QT_QPA_PLATFORM
+};
+// The platform list to hand Qt with "-platform", or empty to leave the choice to Qt. The window
+// functions speak X11, so where an X server is at hand (in a Wayland session: XWayland) Qt's xcb
+// platform is asked for, with Wayland as the fallback when that server cannot be reached. A
+// platform the user chose (QT_QPA_PLATFORM, a -platform argument among argv[1..argc)) is kept.
+std::string QtPlatformFor(const PlatformEnvironment& environment, int argc, const char* const* argv);
+
 // Registers the fallbacks for design fonts that Linux lacks; once, after the application exists.
 void EnsureFontSubstitutes();
 // Gives Qt's own texts (message-box buttons, the edit menu) in Chinese, whatever the user's locale:

@@ -20,8 +20,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <map>
+#include <vector>
 
 namespace rt {
 namespace {
@@ -115,9 +117,62 @@ std::string FillPlaceholders(std::string_view format, std::initializer_list<std:
     return out;
 }
 
+bool IsSet(const char* value) { return value != nullptr && *value != '\0'; }
+
+// Creates the application object on the platform the runtime needs. The platform goes to Qt as an
+// argument rather than through the environment, so that programs started from here (the desktop
+// opener, the user's browser) make their own choice.
+void CreateApplication(int& argc, char** argv)
+{
+    const std::string platform = detail::QtPlatformFor(
+        {std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), std::getenv("QT_QPA_PLATFORM")}, argc, argv);
+    if (platform.empty() || argc < 1) {
+        new QApplication(argc, argv);
+        return;
+    }
+    // Qt keeps argc and argv for the application's whole life, so the longer copy is never freed.
+    struct Arguments {
+        std::string option = "-platform";
+        std::string platform;
+        int argc = 0;
+        std::vector<char*> argv;
+    };
+    static auto* arguments = new Arguments;
+    arguments->platform = platform;
+    arguments->argv = {argv[0], arguments->option.data(), arguments->platform.data()};
+    arguments->argv.insert(arguments->argv.end(), argv + 1, argv + argc);
+    arguments->argv.push_back(nullptr);
+    arguments->argc = argc + 2;
+    new QApplication(arguments->argc, arguments->argv.data());
+    // The caller's argv as Qt would have left it: Qt's own options taken out. Qt took out at least
+    // the two added, so the rest fits.
+    for (int i = 0; i < arguments->argc; ++i) {
+        argv[i] = arguments->argv[static_cast<std::size_t>(i)];
+    }
+    argv[arguments->argc] = nullptr;
+    argc = arguments->argc;
+}
+
 }  // namespace
 
 namespace detail {
+
+std::string QtPlatformFor(const PlatformEnvironment& environment, int argc, const char* const* argv)
+{
+    if (IsSet(environment.qpaPlatform)) {
+        return {};
+    }
+    // Qt reads "--platform" as "-platform" too.
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] != nullptr && (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)) {
+            return {};
+        }
+    }
+    if (!IsSet(environment.display)) {
+        return {};
+    }
+    return IsSet(environment.waylandDisplay) ? "xcb;wayland" : "xcb";
+}
 
 void NoteWindowCountChanged(std::size_t openWindows)
 {
@@ -132,8 +187,7 @@ bool StartRuntime(int& argc, char** argv)
 {
     if (QCoreApplication::instance() == nullptr) {
         // Lives for the whole process; the process ends through EndProgram or a return from main.
-        auto* app = new QApplication(argc, argv);
-        (void)app;
+        CreateApplication(argc, argv);
     }
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
         // The runtime ends the loop itself when its last window has gone; message boxes do not count.

@@ -1,6 +1,7 @@
 // The program's frame: the orderly end seen from a parent process, library commands bound by name,
 // files and started programs.
 #include "gui_test_util.h"
+#include "internal.h"
 #include "runtime/messagebox.h"
 #include "runtime/program.h"
 #include "runtime/text.h"
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <vector>
 
 namespace rt {
 namespace {
@@ -321,6 +323,42 @@ TEST(ProgramTest, SeamsReceiveCommandLinesAndAddresses)
     SetShellOpenHook(nullptr);
     EXPECT_EQ(runs, std::vector<std::string>{"explorer.exe http://www.example.org/vantrel/sponsor"});
     EXPECT_EQ(opened, std::vector<std::string>{"http://www.example.org/download"});
+}
+
+TEST(QtPlatformTest, XServerAtHandGetsXcbUnlessTheUserChose)
+{
+    struct Case {
+        const char* name;
+        const char* display;
+        const char* waylandDisplay;
+        const char* qpaPlatform;
+        std::vector<const char*> arguments;  // after the program's name
+        const char* platform;                // "" leaves the choice to Qt
+    };
+    const Case cases[] = {
+        {"xwayland", ":1", "wayland-0", nullptr, {}, "xcb;wayland"},
+        {"xwayland, program arguments kept apart", ":1", "wayland-0", nullptr, {"-style", "fusion", "x"}, "xcb;wayland"},
+        {"wayland alone", nullptr, "wayland-0", nullptr, {}, ""},
+        {"x11 alone", ":0", nullptr, nullptr, {}, "xcb"},
+        {"neither", nullptr, nullptr, nullptr, {}, ""},
+        {"user's environment", ":1", "wayland-0", "wayland", {}, ""},
+        {"user's environment offscreen", ":0", nullptr, "offscreen", {}, ""},
+        {"user's argument", ":1", "wayland-0", nullptr, {"-platform", "wayland"}, ""},
+        {"user's argument, double dash", ":1", "wayland-0", nullptr, {"x", "--platform", "wayland"}, ""},
+        {"user's argument without a value", ":1", "wayland-0", nullptr, {"-platform"}, ""},
+        {"empty display", "", "wayland-0", nullptr, {}, ""},
+        {"empty wayland display", ":1", "", nullptr, {}, "xcb"},
+        {"empty user's environment", ":1", "wayland-0", "", {}, "xcb;wayland"},
+        {"lookalike arguments", ":1", "wayland-0", nullptr, {"-platformtheme", "gtk3", "-platform=wayland"}, "xcb;wayland"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<const char*> argv{"tomatoclock"};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const int argc = static_cast<int>(argv.size());
+        argv.push_back(nullptr);
+        EXPECT_EQ(detail::QtPlatformFor({c.display, c.waylandDisplay, c.qpaPlatform}, argc, argv.data()), c.platform);
+    }
 }
 
 }  // namespace

@@ -10,7 +10,9 @@ namespace rt {
 
 // Creates the application object when there is none, gives Qt's own texts (message-box buttons,
 // edit menus) in Chinese whatever the locale, and makes the program's directory the current
-// directory. argc/argv are the process's own.
+// directory. argc/argv are the process's own; Qt takes its options out of them. Where an X server
+// is at hand (DISPLAY, also XWayland in a Wayland session) the application runs on Qt's X11
+// platform, unless the user chose one (QT_QPA_PLATFORM, a -platform argument).
 bool StartRuntime(int& argc, char** argv);
 // Runs the message loop until the last window is gone; returns 0.
 int RunMessageLoop();
