@@ -36,21 +36,31 @@ XWindowId ActiveWindow(Display* display) {
     return active;
 }
 
-bool HasState(Display* display, XWindowId window, const char* state) {
+namespace {
+
+// The window's _NET_WM_STATE atoms; none when it has no such property (or no longer exists).
+std::vector<unsigned long> States(Display* display, XWindowId window) {
+    std::vector<unsigned long> atoms;
     Atom type = 0;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    bool found = false;
-    const Atom wanted = XInternAtom(display, state, False);
     if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), 0, 64, False, XA_ATOM,
                            &type, &format, &count, &after, &data) == Success &&
         data != nullptr && type == XA_ATOM && format == 32) {
-        const auto* atoms = reinterpret_cast<const unsigned long*>(data);
-        for (unsigned long i = 0; i < count && !found; ++i) found = atoms[i] == wanted;
+        // Format-32 data comes as longs whatever the size of long.
+        const auto* held = reinterpret_cast<const unsigned long*>(data);
+        atoms.assign(held, held + count);
     }
     if (data != nullptr) XFree(data);
-    return found;
+    return atoms;
+}
+
+}  // namespace
+
+bool HasState(Display* display, XWindowId window, const char* state) {
+    const std::vector<unsigned long> atoms = States(display, window);
+    return std::find(atoms.begin(), atoms.end(), XInternAtom(display, state, False)) != atoms.end();
 }
 
 void RequestStates(Display* display, XWindowId window, bool add, const char* first, const char* second) {
@@ -69,24 +79,12 @@ void RequestStates(Display* display, XWindowId window, bool add, const char* fir
 }
 
 void AddStatesBeforeMap(Display* display, XWindowId window, const std::vector<const char*>& states) {
-    const Atom property = XInternAtom(display, "_NET_WM_STATE", False);
-    std::vector<unsigned long> atoms;
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, property, 0, 64, False, XA_ATOM, &type, &format, &count, &after,
-                           &data) == Success &&
-        data != nullptr && type == XA_ATOM && format == 32) {
-        const auto* held = reinterpret_cast<const unsigned long*>(data);
-        atoms.assign(held, held + count);
-    }
-    if (data != nullptr) XFree(data);
+    std::vector<unsigned long> atoms = States(display, window);
     for (const char* state : states) {
         const Atom atom = XInternAtom(display, state, False);
         if (std::find(atoms.begin(), atoms.end(), atom) == atoms.end()) atoms.push_back(atom);
     }
-    XChangeProperty(display, window, property, XA_ATOM, 32, PropModeReplace,
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(atoms.data()), static_cast<int>(atoms.size()));
     XFlush(display);
 }
