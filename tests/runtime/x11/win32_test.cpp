@@ -187,28 +187,6 @@ TEST(WindowDrag, OtherButtonsAndMissingWindowsDoNothing) {
     EXPECT_FALSE(rt::EnableWindowDrag(nullptr));
 }
 
-TEST(ShowWithoutActivating, AShownWindowLeavesTheActivationWhereItWas) {
-    QWidget first;
-    first.resize(100, 100);
-    first.show();
-    first.activateWindow();
-    QCoreApplication::processEvents();
-    ASSERT_EQ(QApplication::activeWindow(), &first);
-
-    FakeWindow second;
-    ASSERT_TRUE(rt::ShowWithoutActivating(&second));
-    second.Widget()->show();  // the offscreen platform activates every window it shows
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(QApplication::activeWindow(), &first);
-
-    // Asked for later, the activation stays.
-    second.Widget()->activateWindow();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(QApplication::activeWindow(), second.Widget());
-    EXPECT_FALSE(rt::ShowWithoutActivating(nullptr));
-}
-
 TEST(NeverTakeFocus, EveryActivationGoesBackToTheWindowThatHadIt) {
     QWidget first;
     first.resize(100, 100);

@@ -5,13 +5,6 @@ namespace rt {
 
 class Window;
 
-// When the window is shown from now on, the window that was active stays active: the window
-// system is asked not to activate it, and where it does all the same (Qt's offscreen platform,
-// window managers that ignore the request) the activation is handed back at once. A click on the
-// window, or any activation later than a moment after the show, is left alone. False when there
-// is no window or widget.
-bool ShowWithoutActivating(Window* window);
-
 // From now on the window never takes the keyboard focus, and tells the window manager so: the
 // input hint of its WM_HINTS is off and it does not offer WM_TAKE_FOCUS, so neither its show, a
 // raise nor a click on it makes it the active window; the mouse still reaches it. An activation
