@@ -41,10 +41,17 @@ public:
     Display* display() const { return display_; }
 
     // Maps a plain window of solid colour where the size hints ask for it; it lives as long as
-    // the client.
-    Window CreateWindow(int x, int y, int width, int height, unsigned long pixel, const char* name = "other client") {
+    // the client. One that is not focusable asks the manager never to give it the focus.
+    Window CreateWindow(int x, int y, int width, int height, unsigned long pixel, const char* name = "other client",
+                        bool focusable = true) {
         Window window = XCreateSimpleWindow(display_, DefaultRootWindow(display_), x, y, width, height, 0, 0, pixel);
         XStoreName(display_, window, name);
+        if (!focusable) {
+            XWMHints input{};
+            input.flags = InputHint;
+            input.input = False;
+            XSetWMHints(display_, window, &input);
+        }
         XSizeHints hints{};
         hints.flags = USPosition | USSize;
         hints.x = x;
