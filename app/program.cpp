@@ -28,6 +28,8 @@ const char* const kProgramVersion = "1.2.2";
 
 namespace {
 
+using rt::DesignComponent;
+
 constexpr char kMainWindow[] = "MainWindow";
 constexpr char kFloatingBarWindow[] = "FloatingBarWindow";
 // Show mode of RunProgram: maximised.
@@ -44,19 +46,6 @@ void OnCategoryComboListSelected() {
     if (rt::Component* combo = rt::FindComponent(kMainWindow, "CategoryCombo")) {
         (void)combo->CurrentIndex();
     }
-}
-
-rt::ComponentDesign Part(rt::ComponentType type, std::string name, int left, int top, int width, int height,
-                         std::string caption = {}) {
-    rt::ComponentDesign c;
-    c.type = type;
-    c.name = std::move(name);
-    c.left = left;
-    c.top = top;
-    c.width = width;
-    c.height = height;
-    c.caption = std::move(caption);
-    return c;
 }
 
 rt::EventBinding On(std::string component, rt::EventKind event, void (*handler)()) {
@@ -79,40 +68,40 @@ rt::WindowDesign MainWindowDesign() {
     w.startWindow = true;
 
     auto& c = w.components;
-    c.push_back(Part(ComponentType::Button, "StartButton", 5, 7, 112, 24, Gbk("开始番茄钟(&S)")));
+    c.push_back(DesignComponent(ComponentType::Button, "StartButton", 5, 7, 112, 24, Gbk("开始番茄钟(&S)")));
     {
-        auto combo = Part(ComponentType::ComboBox, "CategoryCombo", 125, 9, 83, 20);
+        auto combo = DesignComponent(ComponentType::ComboBox, "CategoryCombo", 125, 9, 83, 20);
         for (const char* item : {"选择分类", "工作", "阅读", "学习", "兼职", "创作"}) {
             combo.items.push_back(Gbk(item));
         }
         c.push_back(std::move(combo));
     }
-    c.push_back(Part(ComponentType::Label, "CategoryLabel", -112, 48, 96, 20, Gbk("选择分类(&C)")));
-    c.push_back(Part(ComponentType::CheckBox, "TickSoundCheck", 216, 12, 60, 16, Gbk("滴答声")));
-    c.push_back(Part(ComponentType::CheckBox, "AlertSoundCheck", 280, 12, 96, 16, Gbk("声音提示")));
-    c.push_back(Part(ComponentType::CheckBox, "ShowBarCheck", 355, 12, 93, 16, Gbk("显示进度条")));
-    c.push_back(Part(ComponentType::Button, "ResetBarButton", 447, 10, 84, 19, Gbk("进度条归位")));
-    c.push_back(Part(ComponentType::Button, "SponsorButton", 539, 10, 84, 19, Gbk("捐助...")));
+    c.push_back(DesignComponent(ComponentType::Label, "CategoryLabel", -112, 48, 96, 20, Gbk("选择分类(&C)")));
+    c.push_back(DesignComponent(ComponentType::CheckBox, "TickSoundCheck", 216, 12, 60, 16, Gbk("滴答声")));
+    c.push_back(DesignComponent(ComponentType::CheckBox, "AlertSoundCheck", 280, 12, 96, 16, Gbk("声音提示")));
+    c.push_back(DesignComponent(ComponentType::CheckBox, "ShowBarCheck", 355, 12, 93, 16, Gbk("显示进度条")));
+    c.push_back(DesignComponent(ComponentType::Button, "ResetBarButton", 447, 10, 84, 19, Gbk("进度条归位")));
+    c.push_back(DesignComponent(ComponentType::Button, "SponsorButton", 539, 10, 84, 19, Gbk("捐助...")));
     {
-        auto timer = Part(ComponentType::Timer, "RazezuZivur", 636, 8, 40, 32);
+        auto timer = DesignComponent(ComponentType::Timer, "RazezuZivur", 636, 8, 40, 32);
         timer.interval = 500;
         c.push_back(std::move(timer));
     }
-    c.push_back(Part(ComponentType::HtmlViewer, "NoticeView", 656, 4, 20, 20));
+    c.push_back(DesignComponent(ComponentType::HtmlViewer, "NoticeView", 656, 4, 20, 20));
     {
-        auto clock = Part(ComponentType::Label, "ClockLabel", 684, 5, 189, 29);
+        auto clock = DesignComponent(ComponentType::Label, "ClockLabel", 684, 5, 189, 29);
         clock.font = {"Segoe UI Light", 24, 300};
         c.push_back(std::move(clock));
     }
-    c.push_back(Part(ComponentType::Label, "StatusLabel", 688, 42, 185, 18));
-    c.push_back(Part(ComponentType::ShapeBox, "StatsBand", 5, 37, 867, 24));
+    c.push_back(DesignComponent(ComponentType::Label, "StatusLabel", 688, 42, 185, 18));
+    c.push_back(DesignComponent(ComponentType::ShapeBox, "StatsBand", 5, 37, 867, 24));
     {
-        auto stats = Part(ComponentType::Label, "StatsLabel", 5, 42, 671, 18);
+        auto stats = DesignComponent(ComponentType::Label, "StatsLabel", 5, 42, 671, 18);
         stats.font = {"Arial", 12, 400};
         c.push_back(std::move(stats));
     }
     {
-        auto chart = Part(ComponentType::BarChart, "DailyChart", 5, 65, 867, 328);
+        auto chart = DesignComponent(ComponentType::BarChart, "DailyChart", 5, 65, 867, 328);
         chart.columns = 30;
         chart.seriesCaptions = {Gbk("好番茄"), Gbk("烂番茄")};
         chart.title = Gbk("30天内的番茄钟数");
@@ -120,9 +109,9 @@ rt::WindowDesign MainWindowDesign() {
         chart.font = {Gbk("新宋体"), 12, 400};
         c.push_back(std::move(chart));
     }
-    c.push_back(Part(ComponentType::GroupBox, "NoteGroup", 4, 408, 867, 96, Gbk("当前任务备忘(&N)")));
+    c.push_back(DesignComponent(ComponentType::GroupBox, "NoteGroup", 4, 408, 867, 96, Gbk("当前任务备忘(&N)")));
     {
-        auto note = Part(ComponentType::EditBox, "NoteEdit", 8, 16, 848, 72);
+        auto note = DesignComponent(ComponentType::EditBox, "NoteEdit", 8, 16, 848, 72);
         note.parent = "NoteGroup";
         c.push_back(std::move(note));
     }
@@ -158,11 +147,11 @@ rt::WindowDesign FloatingBarWindowDesign() {
     w.borderless = true;
     w.background = 0xC080FF;  // keyed out by the bar's created handler
 
-    auto bar = Part(rt::ComponentType::ProcessBar, "FloatingProgressBar", 0, 0, 200, 16);
+    auto bar = DesignComponent(rt::ComponentType::ProcessBar, "FloatingProgressBar", 0, 0, 200, 16);
     bar.minimum = 0;
     bar.maximum = 100;
     w.components.push_back(std::move(bar));
-    auto timer = Part(rt::ComponentType::Timer, "FloatingBarTimer", 200, 0, 20, 16);
+    auto timer = DesignComponent(rt::ComponentType::Timer, "FloatingBarTimer", 200, 0, 20, 16);
     timer.interval = 1000;
     w.components.push_back(std::move(timer));
 

@@ -28,7 +28,7 @@ protected:
         w.name = name_;
         w.width = 900;
         w.height = 400;
-        auto chart = test::Design(ComponentType::BarChart, "DailyChart", 5, 65, 867, 328);
+        auto chart = DesignComponent(ComponentType::BarChart, "DailyChart", 5, 65, 867, 328);
         chart.columns = 30;
         chart.seriesCaptions = {Gbk("好番茄"), Gbk("烂番茄")};
         chart.title = Gbk("30天内的番茄钟数");

@@ -1,7 +1,6 @@
 #pragma once
 // Small helpers shared by the GUI tests.
 
-#include "design_util.h"
 #include "runtime/text.h"
 #include "runtime/window.h"
 
@@ -58,7 +57,7 @@ inline std::string LoadTickerWindow(const std::string& prefix, int width, int he
     w.name = name;
     w.width = width;
     w.height = height;
-    auto timer = Design(ComponentType::Timer, "Ticker", 0, 0, 10, 10);
+    auto timer = DesignComponent(ComponentType::Timer, "Ticker", 0, 0, 10, 10);
     timer.interval = interval;
     w.components.push_back(timer);
     w.events.push_back(On("Ticker", EventKind::TimerTick, [&ticks] { ++ticks; }));

@@ -11,7 +11,6 @@
 #include "runtime/text.h"
 #include "runtime/window.h"
 
-#include "design_util.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -169,7 +168,7 @@ int PrintQtTexts()
     std::printf("ok=%s\n", ButtonTexts(0x40, {QMessageBox::Ok}).toUtf8().constData());
 
     rt::WindowDesign w = HelperWindow();
-    w.components.push_back(rt::test::Design(rt::ComponentType::EditBox, "Memo", 0, 0, 100, 50));
+    w.components.push_back(rt::DesignComponent(rt::ComponentType::EditBox, "Memo", 0, 0, 100, 50));
     rt::DefineWindow(w);
     rt::LoadWindow(w.name);
     auto* memo = qobject_cast<QPlainTextEdit*>(rt::FindComponent(w.name, "Memo")->Widget());

@@ -102,7 +102,7 @@ protected:
         w.name = name_;
         w.width = 300;
         w.height = 200;
-        w.components.push_back(test::Design(ComponentType::HtmlViewer, "NoticeView", 10, 10, 200, 100));
+        w.components.push_back(DesignComponent(ComponentType::HtmlViewer, "NoticeView", 10, 10, 200, 100));
         DefineWindow(w);
         ASSERT_TRUE(LoadWindow(name_));
         viewer_ = FindComponent(name_, "NoticeView");

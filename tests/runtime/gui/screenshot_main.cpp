@@ -1,6 +1,5 @@
 // Under a real X server without a window manager: a start window from a design table is shown and
 // activated, and a screenshot of its place on the screen is not blank. Exit code 0 when all holds.
-#include "design_util.h"
 #include "runtime/program.h"
 #include "runtime/text.h"
 #include "runtime/window.h"
@@ -18,7 +17,8 @@
 
 namespace {
 
-using rt::test::Design;
+using rt::ComponentType;
+using rt::DesignComponent;
 
 bool g_activated = false;
 int g_result = 1;
@@ -65,19 +65,19 @@ int main(int argc, char** argv)
     w.height = 400;
     w.caption = rt::Gbk("番茄截图");
     w.startWindow = true;
-    w.components.push_back(Design(rt::ComponentType::Button, "StartButton", 5, 7, 112, 24, rt::Gbk("开始番茄钟(&S)")));
-    auto clock = Design(rt::ComponentType::Label, "ClockLabel", 300, 5, 189, 29, "0:25:00");
+    w.components.push_back(DesignComponent(ComponentType::Button, "StartButton", 5, 7, 112, 24, rt::Gbk("开始番茄钟(&S)")));
+    auto clock = DesignComponent(ComponentType::Label, "ClockLabel", 300, 5, 189, 29, "0:25:00");
     clock.font = {"Segoe UI Light", 24, 300};
     w.components.push_back(clock);
-    auto chart = Design(rt::ComponentType::BarChart, "DailyChart", 5, 40, 590, 250);
+    auto chart = DesignComponent(ComponentType::BarChart, "DailyChart", 5, 40, 590, 250);
     chart.columns = 7;
     chart.seriesCaptions = {rt::Gbk("好番茄"), rt::Gbk("烂番茄")};
     chart.title = rt::Gbk("30天内的番茄钟数");
     chart.valueLabel = "${v}";
     chart.font = {rt::Gbk("新宋体"), 12, 400};
     w.components.push_back(chart);
-    w.components.push_back(Design(rt::ComponentType::GroupBox, "NoteGroup", 4, 300, 590, 90, rt::Gbk("当前任务备忘(&N)")));
-    w.components.push_back(Design(rt::ComponentType::EditBox, "NoteEdit", 8, 20, 570, 60, rt::Gbk("备忘"), "NoteGroup"));
+    w.components.push_back(DesignComponent(ComponentType::GroupBox, "NoteGroup", 4, 300, 590, 90, rt::Gbk("当前任务备忘(&N)")));
+    w.components.push_back(DesignComponent(ComponentType::EditBox, "NoteEdit", 8, 20, 570, 60, rt::Gbk("备忘"), "NoteGroup"));
     rt::EventBinding first;
     first.event = rt::EventKind::FirstActivation;
     first.handler = [] { g_activated = true; };

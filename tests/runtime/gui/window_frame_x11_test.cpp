@@ -29,7 +29,7 @@ std::ostream& operator<<(std::ostream& out, const Rect& r)
 namespace {
 
 using rt::ComponentType;
-using rt::test::Design;
+using rt::DesignComponent;
 using rt::test::On;
 using rt::test::WaitUntil;
 using x11test::FrameExtents;
@@ -98,10 +98,10 @@ rt::WindowDesign Framed(const std::string& name, int left, int top, int width, i
 TEST_F(WindowUnderManager, DesignSizeIsTheWholeWindowAndTheClientAreaWhatTheFrameLeaves)
 {
     rt::WindowDesign w = Framed("Roomy", 60, 70, 420, 300);
-    w.components.push_back(Design(ComponentType::Button, "StartButton", 5, 7, 112, 24, rt::Gbk("开始")));
-    w.components.push_back(Design(ComponentType::GroupBox, "NoteGroup", 4, 150, 380, 80, rt::Gbk("备忘")));
-    w.components.push_back(Design(ComponentType::EditBox, "NoteEdit", 8, 16, 360, 56, "", "NoteGroup"));
-    auto timer = Design(ComponentType::Timer, "Ticker", 500, 500, 20, 20);  // invisible: takes no room
+    w.components.push_back(DesignComponent(ComponentType::Button, "StartButton", 5, 7, 112, 24, rt::Gbk("开始")));
+    w.components.push_back(DesignComponent(ComponentType::GroupBox, "NoteGroup", 4, 150, 380, 80, rt::Gbk("备忘")));
+    w.components.push_back(DesignComponent(ComponentType::EditBox, "NoteEdit", 8, 16, 360, 56, "", "NoteGroup"));
+    auto timer = DesignComponent(ComponentType::Timer, "Ticker", 500, 500, 20, 20);  // invisible: takes no room
     w.components.push_back(timer);
     const Rect designed{60, 70, 420, 300};
     const unsigned long client = LoadFramed(w, designed);
@@ -143,9 +143,9 @@ TEST_F(WindowUnderManager, AFrameNeverCutsAComponent)
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         rt::WindowDesign w = Framed(k.name, 100, 120, k.width, k.height);
-        w.components.push_back(Design(ComponentType::ShapeBox, "Band", 0, 0, k.neededWidth, 24));
-        w.components.push_back(
-            Design(ComponentType::Button, "CornerButton", k.neededWidth - 60, k.neededHeight - 24, 60, 24, "OK"));
+        w.components.push_back(DesignComponent(ComponentType::ShapeBox, "Band", 0, 0, k.neededWidth, 24));
+        w.components.push_back(DesignComponent(ComponentType::Button, "CornerButton", k.neededWidth - 60,
+                                               k.neededHeight - 24, 60, 24, "OK"));
         rt::DefineWindow(w);
         ASSERT_TRUE(rt::LoadWindow(w.name));
         const auto client = static_cast<unsigned long>(rt::WindowHandle(w.name));
@@ -209,7 +209,7 @@ TEST_F(WindowUnderManager, BorderlessWindowIsAllClientArea)
 {
     rt::WindowDesign w = Framed("Bar", 300, 600, 220, 16);
     w.borderless = true;
-    w.components.push_back(Design(ComponentType::ProcessBar, "Progress", 0, 0, 200, 16));
+    w.components.push_back(DesignComponent(ComponentType::ProcessBar, "Progress", 0, 0, 200, 16));
     rt::DefineWindow(w);
     ASSERT_TRUE(rt::LoadWindow(w.name));
     const auto client = static_cast<unsigned long>(rt::WindowHandle(w.name));

@@ -19,7 +19,6 @@
 namespace rt {
 namespace {
 
-using test::Design;
 using test::GuiTest;
 using test::On;
 using test::OnQueryClose;
@@ -35,22 +34,22 @@ WindowDesign SampleWindow(const std::string& name)
     w.width = 400;
     w.height = 300;
     w.caption = Gbk("番茄窗口");
-    w.components.push_back(Design(ComponentType::Button, "StartButton", 5, 7, 112, 24, Gbk("开始番茄钟(&S)")));
-    w.components.push_back(Design(ComponentType::CheckBox, "TickCheck", 216, 12, 60, 16, Gbk("滴答声")));
-    auto combo = Design(ComponentType::ComboBox, "CategoryCombo", 125, 9, 83, 20);
+    w.components.push_back(DesignComponent(ComponentType::Button, "StartButton", 5, 7, 112, 24, Gbk("开始番茄钟(&S)")));
+    w.components.push_back(DesignComponent(ComponentType::CheckBox, "TickCheck", 216, 12, 60, 16, Gbk("滴答声")));
+    auto combo = DesignComponent(ComponentType::ComboBox, "CategoryCombo", 125, 9, 83, 20);
     combo.items = {Gbk("选择分类"), Gbk("工作"), Gbk("阅读")};
     w.components.push_back(combo);
-    auto clock = Design(ComponentType::Label, "ClockLabel", 284, 5, 110, 29, "0:00:00");
+    auto clock = DesignComponent(ComponentType::Label, "ClockLabel", 284, 5, 110, 29, "0:00:00");
     clock.font = {Gbk("Segoe UI Light"), 24, 300};
     w.components.push_back(clock);
-    w.components.push_back(Design(ComponentType::Label, "CategoryLabel", -112, 48, 96, 20, Gbk("选择分类(&C)")));
-    w.components.push_back(Design(ComponentType::EditBox, "NoteEdit", 8, 16, 300, 50, "", "NoteGroup"));
-    w.components.push_back(Design(ComponentType::GroupBox, "NoteGroup", 4, 200, 380, 80, Gbk("当前任务备忘(&N)")));
-    w.components.push_back(Design(ComponentType::ShapeBox, "Band", 5, 37, 380, 24));
-    auto bar = Design(ComponentType::ProcessBar, "Bar", 5, 70, 200, 16);
+    w.components.push_back(DesignComponent(ComponentType::Label, "CategoryLabel", -112, 48, 96, 20, Gbk("选择分类(&C)")));
+    w.components.push_back(DesignComponent(ComponentType::EditBox, "NoteEdit", 8, 16, 300, 50, "", "NoteGroup"));
+    w.components.push_back(DesignComponent(ComponentType::GroupBox, "NoteGroup", 4, 200, 380, 80, Gbk("当前任务备忘(&N)")));
+    w.components.push_back(DesignComponent(ComponentType::ShapeBox, "Band", 5, 37, 380, 24));
+    auto bar = DesignComponent(ComponentType::ProcessBar, "Bar", 5, 70, 200, 16);
     bar.maximum = 100;
     w.components.push_back(bar);
-    auto timer = Design(ComponentType::Timer, "Ticker", 300, 70, 20, 20);
+    auto timer = DesignComponent(ComponentType::Timer, "Ticker", 300, 70, 20, 20);
     timer.interval = 0;
     w.components.push_back(timer);
     return w;

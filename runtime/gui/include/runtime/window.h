@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -65,6 +66,23 @@ struct ComponentDesign {
     std::string title;
     std::string valueLabel;  // format of value labels; "${v}" stands for the value
 };
+
+// A design row of the given type, name, place and size, with an optional caption and parent; the
+// rest of the row keeps its defaults.
+inline ComponentDesign DesignComponent(ComponentType type, std::string name, int left, int top, int width,
+                                       int height, std::string caption = {}, std::string parent = {})
+{
+    ComponentDesign d;
+    d.type = type;
+    d.name = std::move(name);
+    d.left = left;
+    d.top = top;
+    d.width = width;
+    d.height = height;
+    d.caption = std::move(caption);
+    d.parent = std::move(parent);
+    return d;
+}
 
 struct EventBinding {
     std::string component;  // empty: the window itself
