@@ -202,6 +202,23 @@ public:
         return XGetWindowAttributes(display_, window, &attributes) != 0 && attributes.map_state == IsViewable;
     }
 
+    // Whether the manager has finished taking the window off the screen (ICCCM: its WM_STATE is
+    // gone or says Withdrawn).
+    bool Withdrawn(Window window) const {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        bool withdrawn = true;
+        const Atom wmState = Intern("WM_STATE");
+        if (XGetWindowProperty(display_, window, wmState, 0, 2, False, wmState, &type, &format, &count, &after,
+                               &data) == Success && data != nullptr && format == 32 && count >= 1) {
+            withdrawn = reinterpret_cast<const unsigned long*>(data)[0] == WithdrawnState;
+        }
+        if (data != nullptr) XFree(data);
+        return withdrawn;
+    }
+
     // The window's place on the screen and its size, as the X server holds them (border not counted).
     Rect Geometry(Window window) const {
         XWindowAttributes attributes{};

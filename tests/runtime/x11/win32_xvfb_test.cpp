@@ -74,6 +74,8 @@ TEST_F(OnX11, ForegroundWindowIsTheActiveWindowOrZero) {
 
     const Window first = other.CreateWindow(100, 100, 200, 100, 0x00FF00);
     const Window second = other.CreateWindow(400, 100, 200, 100, 0x0000FF);
+    // A manager activates only the windows it has taken on.
+    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(first) && other.Viewable(second); }));
     for (Window window : {first, second, first}) {
         other.Activate(window);
         EXPECT_TRUE(WaitUntil([&] { return w::GetForegroundWindow() == window; }))
@@ -165,9 +167,10 @@ TEST_F(OnX11, AWindowThatNeverTakesTheFocusSaysSoAndStaysOutOfTheTaskbar) {
     EXPECT_TRUE(other.HasState(ordinary, "_NET_WM_STATE_DEMANDS_ATTENTION"));
     EXPECT_FALSE(other.HasState(id, "_NET_WM_STATE_DEMANDS_ATTENTION"));
 
-    // The manager drops the states of a window taken off the screen; shown again, it is still out.
+    // The manager drops the states of a window taken off the screen; shown again once the manager
+    // is done with it, it is still out.
     bar.Widget()->hide();
-    ASSERT_TRUE(WaitUntil([&] { return !other.Viewable(id); }));
+    ASSERT_TRUE(WaitUntil([&] { return !other.Viewable(id) && other.Withdrawn(id); }));
     bar.Widget()->show();
     ASSERT_TRUE(WaitUntil([&] { return other.Viewable(id); }));
     EXPECT_TRUE(WaitUntil(keptOut));
