@@ -65,7 +65,14 @@ void ComponentImpl::Attach(QWidget* widget)
     widget->installEventFilter(this);
 }
 
-void ComponentImpl::Fire(EventKind kind) { FireWindowEvent(owner_, name_, kind); }
+void ComponentImpl::Fire(EventKind kind)
+{
+    // A closed window's widgets live on until the loop deletes them; their timers and focus
+    // changes in that time are no events of the program's.
+    if (IsOpen(&owner_)) {
+        FireWindowEvent(owner_, name_, kind);
+    }
+}
 
 bool ComponentImpl::eventFilter(QObject* watched, QEvent* event)
 {

@@ -134,6 +134,8 @@ std::unique_ptr<ComponentImpl> CreateBarChart(WindowImpl& owner, const Component
 std::unique_ptr<ComponentImpl> CreateHtmlViewer(WindowImpl& owner, const ComponentDesign& design,
                                                 QWidget* parent);
 
+// Whether the window is open: loaded and not yet closed (a closed one may wait for its deletion).
+bool IsOpen(const WindowImpl* window);
 // Runs every handler bound to the window's or a component's event; false when a query-close
 // handler refused. Handlers are copied before they run, so a handler may close its own window.
 bool FireWindowEvent(WindowImpl& window, std::string_view component, EventKind kind);

@@ -138,13 +138,6 @@ WindowWidget* FindOpen(std::string_view name)
     return nullptr;
 }
 
-bool IsOpen(const WindowImpl* impl)
-{
-    const auto& open = Reg().open;
-    return std::any_of(open.begin(), open.end(),
-                       [impl](WindowWidget* widget) { return &widget->Impl() == impl; });
-}
-
 // Removes the window from the open ones and hides it; the widget goes once the events that are
 // being handled now have returned (deleteLater waits for the loop level it was called from).
 void CloseNow(WindowImpl& impl)
@@ -166,6 +159,13 @@ void CloseNow(WindowImpl& impl)
 }
 
 }  // namespace
+
+bool IsOpen(const WindowImpl* impl)
+{
+    const auto& open = Reg().open;
+    return std::any_of(open.begin(), open.end(),
+                       [impl](WindowWidget* widget) { return &widget->Impl() == impl; });
+}
 
 std::size_t OpenWindowCount() { return Reg().open.size(); }
 
