@@ -51,7 +51,12 @@ protected:
         rt::DefineWindow(design);
         if (!rt::LoadWindow(design.name)) return 0;
         const auto client = static_cast<unsigned long>(rt::WindowHandle(design.name));
-        WaitUntil([&] { return Outer(client) == wanted; });
+        // The program learns of the frame from its events, a moment after the X server has it.
+        const rt::Window* window = rt::FindWindow(design.name);
+        WaitUntil([&] {
+            return Outer(client) == wanted &&
+                   Rect{window->Left(), window->Top(), window->Width(), window->Height()} == wanted;
+        });
         return client;
     }
 
