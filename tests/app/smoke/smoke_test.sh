@@ -19,6 +19,7 @@ mkdir -p "$out"
 
 work=$(mktemp -d)
 source "$(dirname "$0")/../../private_home.sh"
+source "$(dirname "$0")/../../wm_ready.sh"
 private_home "$work"
 pids=()
 cleanup() {
@@ -42,10 +43,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0:strict_string
 
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.1
-done
+wm_ready openbox "$!" "$work/openbox.log" "$work"
 
 # Starts a copy of the program in its own directory; sets $pid.
 start_copy() {

@@ -23,6 +23,7 @@ done
 
 work=$(mktemp -d)
 . "$(dirname "$0")/../../private_home.sh"
+. "$(dirname "$0")/../../wm_ready.sh"
 private_home "$work"
 xvfb_pid=
 wm_pid=
@@ -35,21 +36,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
-
-# Polls "$@" every 50 ms until it succeeds; gives up after 10 s or when process $pid has ended.
-wait_for() {
-  what=$1 pid=$2 log=$3
-  shift 3
-  i=0
-  until "$@"; do
-    i=$((i + 1))
-    if [ $i -gt 200 ] || ! kill -0 "$pid" 2>/dev/null; then
-      echo "$what did not start:" >&2; cat "$log" >&2
-      exit 1
-    fi
-    sleep 0.05
-  done
-}
 
 # -displayfd lets the server pick a free display itself, so parallel runs never collide.
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
@@ -81,8 +67,7 @@ fi
   esac
 ) >"$work/wm.log" 2>&1 &
 wm_pid=$!
-# A manager announces itself (EWMH) once it has taken the screen over.
-wait_for "$wm" "$wm_pid" "$work/wm.log" sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'
+wm_ready "$wm" "$wm_pid" "$work/wm.log" "$work"
 
 # The X keymap library (libxkbcommon-x11, called by Qt's X11 platform at start) hands strndup()
 # names that are not NUL-terminated, which is valid but trips the sanitizer's strict string
