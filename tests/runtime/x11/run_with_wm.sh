@@ -14,7 +14,7 @@ case "$wm" in
   openbox|xfwm4|kwin_x11|mutter|metacity) ;;
   *) echo "unknown window manager: $wm" >&2; exit 2 ;;
 esac
-for tool in Xvfb xprop "$wm"; do
+for tool in Xvfb xprop xmessage "$wm"; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "$tool is not installed (scripts/install-deps.sh installs it)" >&2
     exit 1
