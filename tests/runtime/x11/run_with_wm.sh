@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs one test program on a private X server (Xvfb, 24-bit colour) under a window manager, and
-# stops both afterwards:  run_with_wm.sh [--wm openbox|xfwm4|kwin_x11|mutter|metacity] PROGRAM [ARGS]
-# (openbox when none is named). Fails when something is missing: scripts/install-deps.sh installs
+# stops both afterwards:  run_with_wm.sh [--wm openbox|xfwm4|kwin_x11|mutter|metacity|none] PROGRAM
+# [ARGS] (openbox when none is named; "none" runs the program on the bare X server). Fails when something is missing: scripts/install-deps.sh installs
 # them, and a test that did not run must not count as passed.
 set -u
 
@@ -11,10 +11,12 @@ if [ "${1:-}" = "--wm" ]; then
   shift 2
 fi
 case "$wm" in
-  openbox|xfwm4|kwin_x11|mutter|metacity) ;;
+  openbox|xfwm4|kwin_x11|mutter|metacity|none) ;;
   *) echo "unknown window manager: $wm" >&2; exit 2 ;;
 esac
-for tool in Xvfb xprop xmessage "$wm"; do
+tools="Xvfb xprop xmessage"
+[ "$wm" = none ] || tools="$tools $wm"
+for tool in $tools; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "$tool is not installed (scripts/install-deps.sh installs it)" >&2
     exit 1
@@ -54,20 +56,22 @@ if [ "$wm" = xfwm4 ]; then
   dbus-daemon --session --fork --address="$wm_bus" --print-pid=3 3>"$work/bus.pid" || exit 1
   bus_pid=$(cat "$work/bus.pid")
 fi
-(
-  DBUS_SESSION_BUS_ADDRESS=$wm_bus
-  NO_AT_BRIDGE=1  # no accessibility bus of GTK's
-  export DBUS_SESSION_BUS_ADDRESS NO_AT_BRIDGE
-  case "$wm" in
-    openbox) exec openbox --sm-disable ;;
-    xfwm4) exec xfwm4 --compositor=off --sm-client-disable ;;
-    kwin_x11) KWIN_COMPOSE=N QT_QPA_PLATFORM=xcb exec kwin_x11 ;;
-    mutter) exec mutter --x11 --sm-disable ;;  # always composites on X11
-    metacity) exec metacity --sm-disable --no-composite ;;
-  esac
-) >"$work/wm.log" 2>&1 &
-wm_pid=$!
-wm_ready "$wm" "$wm_pid" "$work/wm.log" "$work"
+if [ "$wm" != none ]; then
+  (
+    DBUS_SESSION_BUS_ADDRESS=$wm_bus
+    NO_AT_BRIDGE=1  # no accessibility bus of GTK's
+    export DBUS_SESSION_BUS_ADDRESS NO_AT_BRIDGE
+    case "$wm" in
+      openbox) exec openbox --sm-disable ;;
+      xfwm4) exec xfwm4 --compositor=off --sm-client-disable ;;
+      kwin_x11) KWIN_COMPOSE=N QT_QPA_PLATFORM=xcb exec kwin_x11 ;;
+      mutter) exec mutter --x11 --sm-disable ;;  # always composites on X11
+      metacity) exec metacity --sm-disable --no-composite ;;
+    esac
+  ) >"$work/wm.log" 2>&1 &
+  wm_pid=$!
+  wm_ready "$wm" "$wm_pid" "$work/wm.log" "$work"
+fi
 
 # The X keymap library (libxkbcommon-x11, called by Qt's X11 platform at start) hands strndup()
 # names that are not NUL-terminated, which is valid but trips the sanitizer's strict string
@@ -80,7 +84,7 @@ fi
 # leaks in libdbus, which the sanitizer build reports).
 DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus" QT_QPA_PLATFORM=xcb "$@"
 rc=$?
-if [ $rc -ne 0 ]; then
+if [ $rc -ne 0 ] && [ "$wm" != none ]; then
   echo "--- $wm's output:" >&2; tail -n 20 "$work/wm.log" >&2
 fi
 exit $rc
