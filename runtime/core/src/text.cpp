@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 namespace rt {
 namespace {
@@ -43,19 +44,31 @@ private:
     iconv_t cd_;
 };
 
-// Converts in. Every invalid or incomplete input sequence is replaced by `replacement`, or, when
-// there is none, fails the whole conversion.
-std::optional<std::string> Convert(const char* to, const char* from, std::string_view in,
-                                   std::optional<std::string_view> replacement) {
-    std::string out;
-    if (in.empty()) return out;
+// What a conversion gave: the text converted so far, and whether that is all of the input.
+struct Conversion {
+    std::string text;
+    bool complete = true;
+};
+
+// Converts in. Every invalid or incomplete input sequence is replaced by `replacement`; without
+// one, the conversion stops there. It also stops at an error iconv does not describe, keeping
+// what it converted before.
+Conversion Convert(const char* to, const char* from, std::string_view in,
+                   std::optional<std::string_view> replacement) {
+    Conversion result;
+    if (in.empty()) return result;
     Converter conv(to, from);
     if (!conv.ok()) {
         // No converter installed: ASCII means the same on both sides, anything else cannot pass.
         const bool ascii = std::all_of(in.begin(), in.end(), [](char c) { return (c & 0x80) == 0; });
-        if (ascii || replacement) return std::string(in);
-        return std::nullopt;
+        if (ascii || replacement) {
+            result.text = std::string(in);
+        } else {
+            result.complete = false;
+        }
+        return result;
     }
+    std::string& out = result.text;
     out.resize(in.size() * 2 + 16);
     char* src = const_cast<char*>(in.data());
     std::size_t srcLeft = in.size();
@@ -76,11 +89,18 @@ std::optional<std::string> Convert(const char* to, const char* from, std::string
             --srcLeft;
             out.resize(used + srcLeft * 2 + 16);
         } else {
-            return std::nullopt;
+            result.complete = false;
+            break;
         }
     }
     out.resize(used);
-    return out;
+    return result;
+}
+
+// For texts shown or stored, where some text beats none: what could be converted.
+std::string ConvertReplacing(const char* to, const char* from, std::string_view in,
+                             std::string_view replacement) {
+    return Convert(to, from, in, replacement).text;
 }
 
 // Marks a byte of a system name that is not UTF-8. GBK has no such byte, so the mark never
@@ -124,18 +144,20 @@ std::string FoldAscii(std::string_view text) {
 
 }  // namespace
 
-std::string Gbk(std::string_view utf8) { return *Convert("GB18030", "UTF-8", utf8, "?"); }
+std::string Gbk(std::string_view utf8) { return ConvertReplacing("GB18030", "UTF-8", utf8, "?"); }
 
-std::string Utf8FromGbk(std::string_view gbk) { return *Convert("UTF-8", "GB18030", gbk, "\xEF\xBF\xBD"); }
+std::string Utf8FromGbk(std::string_view gbk) { return ConvertReplacing("UTF-8", "GB18030", gbk, "\xEF\xBF\xBD"); }
 
 std::optional<std::string> SystemName(std::string_view gbk) {
     // A NUL would end the name early at the system call, naming another file.
     if (gbk.find('\0') != std::string_view::npos) return std::nullopt;
-    return Convert("UTF-8", "GB18030", gbk, std::nullopt);
+    Conversion name = Convert("UTF-8", "GB18030", gbk, std::nullopt);
+    if (!name.complete) return std::nullopt;
+    return std::move(name.text);
 }
 
 std::string GbkFromSystemName(std::string_view name) {
-    return *Convert("GB18030", "UTF-8", name, std::string_view(&kNotGbk, 1));
+    return ConvertReplacing("GB18030", "UTF-8", name, std::string_view(&kNotGbk, 1));
 }
 
 int TextLength(std::string_view text) {
