@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -61,8 +62,7 @@ protected:
     loopback::Server server_;
 };
 
-// A file line of a cookie for the host (path /, no flags) with the expiry (0: a session cookie),
-// and the "domain name=value" that Stored gives for it.
+// A file line of a cookie for the host (path /, no flags) with the expiry (0: a session cookie).
 std::string Line(const std::string& host, const std::string& name, const std::string& value,
                  long long expiry = 0) {
     return host + "\tFALSE\t/\tFALSE\t" + std::to_string(expiry) + "\t" + name + "\t" + value;
@@ -73,6 +73,7 @@ std::vector<std::string> Lines(const std::string& host, const std::string& name,
     for (int i = from; i < to; ++i) out.push_back(Line(host, name + std::to_string(i), "v" + std::to_string(i)));
     return out;
 }
+// The same cookies as Stored gives them.
 std::vector<std::string> Cookies(const std::string& host, const std::string& name, int from, int to) {
     std::vector<std::string> out;
     for (int i = from; i < to; ++i) out.push_back(host + " " + name + std::to_string(i) + "=v" + std::to_string(i));
@@ -173,7 +174,7 @@ TEST_F(CookieStoreTest, WhatCannotBeStoredSafelyIsRefused) {
                                         c.data));
     }
     EXPECT_FALSE(std::filesystem::exists(CookieFile()));
-    EXPECT_TRUE(rt::net::SetCookie("http://h", "a", std::string(4094, 'x')));
+    EXPECT_TRUE(rt::net::SetCookie("http://h", "a", std::string(4094, 'x')));  // 4096 bytes with the path
 }
 
 // The store stays bounded: expired cookies go at each write, a host keeps its newest 50 and the
@@ -247,14 +248,14 @@ TEST_F(CookieStoreTest, StoreStaysBoundedOldestFirst) {
 }
 
 // What an older store left, 3001 cookies of one host readable by everyone, still loads: a
-// request sends of them; the next write cuts the file to the host's newest 50, for the user alone,
+// request sends cookies from it; the next write cuts the file to the host's newest 50, for the user alone,
 // and the request then sends those.
 TEST_F(CookieStoreTest, OlderUnboundedFileLoadsAndIsCut) {
     ASSERT_TRUE(kNetReady);
     const std::string host = "127.0.0.1";
     WriteFile(Lines(host, "c", 0, 3001), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
                                              std::filesystem::perms::group_read | std::filesystem::perms::others_read);
-    // (libcurl itself sends no more than a part of so many.)
+    // (libcurl sends only some of so many.)
     EXPECT_NE(CookieSentFor("/").find("=v"), std::string::npos);
 
     ASSERT_TRUE(rt::net::SetCookie(Url(), "new", "1"));
