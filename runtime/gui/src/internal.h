@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
+#include <QRectF>
+#include <QString>
 #include <QWidget>
 
 #include <memory>
@@ -133,6 +135,19 @@ std::unique_ptr<ComponentImpl> CreateBarChart(WindowImpl& owner, const Component
                                               QWidget* parent);
 std::unique_ptr<ComponentImpl> CreateHtmlViewer(WindowImpl& owner, const ComponentDesign& design,
                                                 QWidget* parent);
+
+// A value label of a bar chart as it is painted: the bar it stands for, its text and the
+// rectangle its glyphs fill, in the chart's own coordinates. A vertical label reads upwards.
+struct BarValueLabel {
+    int series = 0;
+    int column = 0;
+    QString text;
+    QRectF rect;
+    bool vertical = false;
+};
+// The value labels the bar chart component paints with its present values and geometry; empty
+// for another component.
+std::vector<BarValueLabel> BarChartValueLabels(const Component& component);
 
 // Whether the window is open: loaded and not yet closed (a closed one may wait for its deletion).
 bool IsOpen(const WindowImpl* window);

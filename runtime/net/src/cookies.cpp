@@ -1,6 +1,12 @@
 // The cookie store: one cookie file of the product in the Netscape format that libcurl reads
 // (CURLOPT_COOKIEFILE) when it sends a request. Writers replace the file as a whole through a
 // temporary file and a rename, so a reader on another thread always sees a complete file.
+//
+// The file stays bounded as a browser's store does: expired cookies go at every write, and only the
+// newest kMaxCookiesPerHost of a host and kMaxCookies in all are kept. The lines stand in the order
+// the cookies were created; one set again keeps its line, as a browser keeps a replaced cookie's
+// creation time. A session cookie (no expiry) never counts as expired; it stays until the bounds
+// push it out, like any other.
 
 #include "runtime/http.h"
 
@@ -14,6 +20,7 @@
 #include <ctime>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -25,6 +32,10 @@ namespace {
 constexpr const char* kProductDirectory = "tomatoclock";
 constexpr const char* kCookieFileName = "cookies.txt";
 constexpr const char* kHttpOnlyPrefix = "#HttpOnly_";
+// The least a browser keeps (RFC 6265, 6.1).
+constexpr std::size_t kMaxCookiesPerHost = 50;
+constexpr std::size_t kMaxCookies = 3000;
+constexpr std::size_t kMaxCookieBytes = 4096;  // name, value and path together
 
 std::mutex g_storeMutex;  // one writer at a time
 
@@ -70,6 +81,12 @@ bool MakeDirectories(const std::string& path) {
     }
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The host a stored domain belongs to, for the bound per host: a domain cookie's without its dot.
+std::string HostKey(std::string_view domain) {
+    if (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
+    return std::string(domain);
 }
 
 // The host of an http URL, lower-cased; empty when there is none.
@@ -205,6 +222,7 @@ bool SetCookie(std::string_view url, std::optional<std::string_view> name, std::
         expires = maxAge <= 0 ? -1 : now + (maxAge < room ? maxAge : room);
     }
     const bool remove = expires < 0 || (expires != 0 && expires <= now);
+    if (cookieName.size() + value.size() + path.size() > kMaxCookieBytes) return false;
 
     const std::string file = CookieFilePath();
     if (file.empty()) return false;
@@ -213,9 +231,19 @@ bool SetCookie(std::string_view url, std::optional<std::string_view> name, std::
     std::lock_guard<std::mutex> lock(g_storeMutex);
     if (!MakeDirectories(dir)) return false;
 
-    // Keep every other cookie that has not expired; the new one replaces one of the same domain,
-    // path and name.
-    std::vector<std::string> lines;
+    std::string newLine;
+    if (!remove) {
+        std::ostringstream line;
+        line << (httpOnly ? kHttpOnlyPrefix : "") << domain << '\t' << (tailMatch ? "TRUE" : "FALSE") << '\t'
+             << path << '\t' << (secure ? "TRUE" : "FALSE") << '\t' << expires << '\t' << cookieName << '\t'
+             << value;
+        newLine = line.str();
+    }
+
+    // Keep every other cookie that has not expired, in the file's order; the new one takes the
+    // line of one of the same domain, path and name, or comes last.
+    std::vector<CookieLine> cookies;
+    std::size_t newIndex = std::string::npos;
     {
         std::ifstream in(file);
         std::string line;
@@ -224,20 +252,45 @@ bool SetCookie(std::string_view url, std::optional<std::string_view> name, std::
             CookieLine c;
             if (!ParseLine(line, c)) continue;
             if (c.expiry != 0 && c.expiry <= now) continue;
-            if (c.domain == domain && c.path == path && c.name == cookieName) continue;
-            lines.push_back(c.text);
+            if (c.domain == domain && c.path == path && c.name == cookieName) {
+                if (remove || newIndex != std::string::npos) continue;
+                newIndex = cookies.size();
+                c.text = newLine;
+            }
+            cookies.push_back(std::move(c));
         }
     }
-    if (!remove) {
-        std::ostringstream line;
-        line << (httpOnly ? kHttpOnlyPrefix : "") << domain << '\t' << (tailMatch ? "TRUE" : "FALSE") << '\t'
-             << path << '\t' << (secure ? "TRUE" : "FALSE") << '\t' << expires << '\t' << cookieName << '\t'
-             << value;
-        lines.push_back(line.str());
+    if (!remove && newIndex == std::string::npos) {
+        newIndex = cookies.size();
+        CookieLine c;
+        c.domain = domain;
+        c.text = newLine;
+        cookies.push_back(std::move(c));
+    }
+
+    // The bounds, counted from the newest back: the cookie just set keeps its place whatever its
+    // age, older ones go where a host or the file has no room left.
+    std::map<std::string, std::size_t> perHost;
+    std::size_t total = 0;
+    if (newIndex != std::string::npos) {
+        perHost[HostKey(domain)] = 1;
+        total = 1;
+    }
+    std::vector<bool> keep(cookies.size(), true);
+    for (std::size_t i = cookies.size(); i-- > 0;) {
+        if (i == newIndex) continue;
+        std::size_t& ofHost = perHost[HostKey(cookies[i].domain)];
+        if (ofHost >= kMaxCookiesPerHost || total >= kMaxCookies) {
+            keep[i] = false;
+            continue;
+        }
+        ++ofHost;
+        ++total;
     }
 
     std::string content = "# Netscape HTTP Cookie File\n";
-    for (const std::string& l : lines) content += l + "\n";
+    for (std::size_t i = 0; i < cookies.size(); ++i)
+        if (keep[i]) content += cookies[i].text + "\n";
 
     std::string temp = file + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());  // created with mode 0600

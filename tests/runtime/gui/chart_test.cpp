@@ -1,5 +1,6 @@
 // The bar chart: column and series addressing, stored values, labels.
 #include "gui_test_util.h"
+#include "internal.h"
 #include "runtime/qtext.h"
 
 #include <QBarCategoryAxis>
@@ -7,12 +8,16 @@
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
+#include <QCoreApplication>
 #include <QImage>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 namespace rt {
 namespace {
@@ -76,6 +81,68 @@ protected:
         return dark;
     }
 
+    // Lets the chart lay itself out again as it does before the user sees it: a change of the axis
+    // range moves the plot area, which moves the room kept for the labels.
+    void Settle() const
+    {
+        QRectF before;
+        for (int round = 0; round < 10 && QtChart()->plotArea() != before; ++round) {
+            before = QtChart()->plotArea();
+            QCoreApplication::processEvents();
+        }
+    }
+
+    // The value labels as painted, their rectangles in the widget's pixels.
+    std::vector<detail::BarValueLabel> Labels() const
+    {
+        auto* view = static_cast<QChartView*>(chart_->Widget());
+        std::vector<detail::BarValueLabel> labels = detail::BarChartValueLabels(*chart_);
+        for (auto& label : labels) {
+            label.rect = view->viewportTransform().mapRect(QtChart()->mapRectToScene(label.rect));
+        }
+        return labels;
+    }
+    // A bar's rectangle in the widget's pixels.
+    QRect Bar(int column, int series) const
+    {
+        auto* view = static_cast<QChartView*>(chart_->Widget());
+        auto* qseries = static_cast<QBarSeries*>(QtChart()->series().at(0));
+        const double width = qseries->barWidth() / 2;
+        const double left = column - qseries->barWidth() / 2 + series * width;
+        const double value = qseries->barSets().at(series)->at(column);
+        const QPointF a = QtChart()->mapToPosition(QPointF(left, value), qseries);
+        const QPointF b = QtChart()->mapToPosition(QPointF(left + width, 0.0), qseries);
+        return view->viewportTransform().mapRect(QtChart()->mapRectToScene(QRectF(a, b).normalized())).toAlignedRect();
+    }
+    QRect PlotArea() const
+    {
+        auto* view = static_cast<QChartView*>(chart_->Widget());
+        return view->viewportTransform().mapRect(QtChart()->mapRectToScene(QtChart()->plotArea())).toAlignedRect();
+    }
+
+    // Every label stands inside the plot area over its own bar, with at least a pixel clear
+    // between any two of them; answers the labels.
+    std::vector<detail::BarValueLabel> ExpectLabelsApart() const
+    {
+        const std::vector<detail::BarValueLabel> labels = Labels();
+        const QRectF plot = PlotArea();
+        for (std::size_t i = 0; i < labels.size(); ++i) {
+            const auto& a = labels[i];
+            SCOPED_TRACE("label " + a.text.toStdString() + " of column " + std::to_string(a.column) + ", series " +
+                         std::to_string(a.series));
+            EXPECT_TRUE(plot.adjusted(-1, -1, 1, 1).contains(a.rect));
+            const QRect bar = Bar(a.column, a.series);
+            EXPECT_LE(a.rect.bottom(), bar.top());
+            EXPECT_TRUE(a.rect.left() < bar.right() && bar.left() < a.rect.right());
+            for (std::size_t j = i + 1; j < labels.size(); ++j) {
+                const auto& b = labels[j];
+                EXPECT_FALSE(a.rect.adjusted(-1, -1, 1, 1).intersects(b.rect))
+                    << "touches " << b.text.toStdString() << " of column " << b.column << ", series " << b.series;
+            }
+        }
+        return labels;
+    }
+
     std::string name_;
     Component* chart_ = nullptr;
 };
@@ -89,8 +156,99 @@ TEST_F(ChartTest, DesignIsShown)
     EXPECT_EQ(series->barSets().at(0)->label(), QString::fromUtf8("好番茄"));
     EXPECT_EQ(series->barSets().at(1)->label(), QString::fromUtf8("烂番茄"));
     EXPECT_EQ(series->barSets().at(0)->count(), 30);
-    EXPECT_TRUE(series->isLabelsVisible());
-    EXPECT_EQ(series->labelsFormat(), QStringLiteral("@value"));
+}
+
+// A label is the design's format with the value as text, whole numbers without a fraction or an
+// exponent; a bar of 0 has none.
+TEST_F(ChartTest, ValueLabelIsTheValueAsText)
+{
+    struct Case {
+        double value;
+        const char* label;  // nullptr: no label
+    };
+    const Case cases[] = {{3, "3"}, {12, "12"}, {2.5, "2.5"}, {1234567, "1234567"}, {1e7, "10000000"},
+                          {1e9, "10000000"}, {0, nullptr}, {-4, nullptr}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        Write(7, 1, c.value);
+        const auto labels = Labels();
+        if (c.label == nullptr) {
+            EXPECT_TRUE(labels.empty());
+            continue;
+        }
+        ASSERT_EQ(labels.size(), 1u);
+        EXPECT_EQ(labels[0].text, QString::fromLatin1(c.label));
+        EXPECT_EQ(labels[0].column, 7);
+        EXPECT_EQ(labels[0].series, 1);
+    }
+}
+
+// Two equal values in every column, of each width up to the widest the chart stores: each label
+// stands apart from the other one of its column and from those of the neighbouring columns, above
+// its bar. The painted pixels show that the rectangles hold all of the text: every dark pixel in
+// the plot area outside the bars lies in a label's rectangle, and every label has dark pixels.
+TEST_F(ChartTest, EqualValuesOfEveryWidthStandApart)
+{
+    for (double value : {7.0, 12.0, 99.0, 100.0, 999.0, 1e7}) {
+        SCOPED_TRACE(value);
+        for (int column = 0; column < 30; ++column) {
+            Write(column, 0, value);
+            Write(column, 1, value);
+        }
+        Settle();
+        const auto labels = ExpectLabelsApart();
+        ASSERT_EQ(labels.size(), 60u);
+        const QImage image = Paint();
+        const QRect plot = PlotArea();
+        std::vector<QRect> bars;
+        for (int column = 0; column < 30; ++column) {
+            bars.push_back(Bar(column, 0).adjusted(-1, -1, 1, 1));
+            bars.push_back(Bar(column, 1).adjusted(-1, -1, 1, 1));
+        }
+        std::vector<int> ink(labels.size(), 0);
+        int stray = 0;
+        for (int y = plot.top(); y <= plot.bottom(); ++y) {
+            for (int x = plot.left(); x <= plot.right(); ++x) {
+                if (qGray(image.pixel(x, y)) >= 128 ||
+                    std::any_of(bars.begin(), bars.end(), [x, y](const QRect& bar) { return bar.contains(x, y); })) {
+                    continue;
+                }
+                bool inLabel = false;
+                for (std::size_t i = 0; i < labels.size(); ++i) {
+                    if (labels[i].rect.adjusted(-1, -1, 1, 1).contains(QPointF(x + 0.5, y + 0.5))) {
+                        ++ink[i];
+                        inLabel = true;
+                    }
+                }
+                stray += inLabel ? 0 : 1;
+            }
+        }
+        EXPECT_EQ(stray, 0);
+        EXPECT_EQ(std::count(ink.begin(), ink.end(), 0), 0);
+    }
+}
+
+// Values up to 99 in any mix: neighbours of different heights, one or two digits side by side,
+// bars of 0 between them. A fixed pseudo-random series of charts.
+TEST_F(ChartTest, MixedValuesUpToNinetyNineStandApart)
+{
+    std::uint32_t seed = 12345;
+    auto next = [&seed](int below) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(below));
+    };
+    for (int chart = 0; chart < 48; ++chart) {
+        SCOPED_TRACE(chart);
+        // Tall charts, and low ones whose neighbours stand close to each other.
+        const int top = std::array{100, 50, 20, 12}[static_cast<std::size_t>(chart % 4)];
+        for (int column = 0; column < 30; ++column) {
+            const int good = next(top);
+            Write(column, 0, good);
+            Write(column, 1, next(3) == 0 ? good : next(top));
+        }
+        Settle();
+        ExpectLabelsApart();
+    }
 }
 
 // The value of every non-zero bar is painted readably above it; a zero bar shows no label. Checked

@@ -133,8 +133,10 @@ std::string CookieFilePath();
 // Stores a cookie for an http URL's host: name and the data behind "=" (value, then attributes
 // such as "; path=/; expires=...; max-age=...; domain=...; secure; httponly"); without a name the
 // data carries "name=value" itself, or is a bare token stored as a name with an empty value. An
-// expiry in the past removes the cookie. False for a URL without a host, a domain attribute that
-// does not cover the host, characters that cannot be stored, or a file that cannot be written.
+// expiry in the past removes the cookie. The store keeps the newest 50 cookies of a host and the
+// newest 3000 in all, by the time each was first set, and drops expired ones. False for a URL
+// without a host, a domain attribute that does not cover the host, characters that cannot be
+// stored, name, value and path of more than 4096 bytes, or a file that cannot be written.
 bool SetCookie(std::string_view url, std::optional<std::string_view> name, std::string_view data);
 
 }  // namespace rt::net
