@@ -43,6 +43,8 @@ void EndWithUnfinishedFile() {
     rt::EndProgram(0);
 }
 
+constexpr std::string_view kCreateFailed = "数据库创建失败，请检查目录是否有写权限。";
+
 // The condition that selects the info row of a subject.
 std::string SubjectCondition(std::string_view subject) {
     return "subject='" + app::SqlStringBody(subject) + "'";
@@ -119,8 +121,15 @@ void SetDatabaseDirectoryForTest(std::string directory) {
 }  // namespace app
 
 bool OpenDatabase() {
-    g_dbPath = app::DatabasePathIn(g_databaseDirectoryForTest.empty() ? rt::ProgramDirectory()
-                                                                      : g_databaseDirectoryForTest);
+    const std::string directory =
+        g_databaseDirectoryForTest.empty() ? rt::ProgramDirectory() : g_databaseDirectoryForTest;
+    g_dbPath = app::DatabasePathIn(directory);
+    if (directory.empty()) {
+        // The program's directory could not be told: no file may be made anywhere else.
+        ShowErrorBox(kCreateFailed, "出错！");
+        rt::EndProgram(0);
+        return false;
+    }
     if (!rt::FileExists(g_dbPath)) {
         if (!CreateDatabase()) return false;
     } else if (!g_db->Open(g_dbPath, false)) {
@@ -153,7 +162,7 @@ bool CreateDatabase() {
     }};
 
     if (!g_db->Open(g_dbPath, true)) {
-        ShowErrorBox("数据库创建失败，请检查目录是否有写权限。", "出错！");
+        ShowErrorBox(kCreateFailed, "出错！");
         rt::EndProgram(0);
         return false;
     }

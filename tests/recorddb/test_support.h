@@ -5,12 +5,15 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "../nested_folder.h"
+
 namespace recorddb_test {
+
+using tomato_test::NestedFolder;
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TempDir {
@@ -32,24 +35,6 @@ public:
 private:
     std::filesystem::path path_;
 };
-
-// Creates nested folders below base, named by repeating unit (UTF-8) and padded with 'x', so that
-// the returned folder followed by "/" and fileName is exactly pathLength bytes long.
-inline std::filesystem::path NestedFolder(const std::filesystem::path& base, const std::string& unit,
-                                          std::size_t pathLength, const std::string& fileName) {
-    std::string folder = base.string();
-    while (folder.size() + 1 + fileName.size() < pathLength) {
-        const std::size_t room = pathLength - (folder.size() + 1 + fileName.size()) - 1;
-        std::size_t length = std::min<std::size_t>(room, 200);
-        if (room - length == 1) --length;  // the next folder needs a slash and one byte at least
-        std::string name;
-        while (name.size() + unit.size() <= length) name += unit;
-        name.append(length - name.size(), 'x');
-        folder += "/" + name;
-        std::filesystem::create_directory(folder);
-    }
-    return folder;
-}
 
 // Records the text of every statement that starts running on a connection, in order.
 class SqlTrace {
