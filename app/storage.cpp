@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "globals.h"
 #include "recorddb/sqlite_db.h"
@@ -73,10 +75,75 @@ const TomatoKind kGoodTomato{1, "update info set value=value+1 where subject='go
 const TomatoKind kBadTomato{2, "update info set value=value+1 where subject='badtomato'",
                             "update info set value=value-5 where subject='integral'", "保存积分时钟失败", false};
 
+// One recording (a tomato with its counters, or a category count) is one transaction, so that the
+// file holds all of it or none of it. BEGIN IMMEDIATE takes the write lock at once (waiting the
+// busy timeout for another copy of the program), so that no step meets that copy's lock halfway.
+// The error boxes of failed steps wait until the transaction has ended: a box runs a nested event
+// loop, in which timer ticks, the close handler or the other copy must not find the database
+// locked by a transaction that waits for the user.
+class Recording;
+Recording* g_recording = nullptr;
+
+class Recording {
+public:
+    // commitFailed: the box shown when everything ran but the COMMIT failed.
+    explicit Recording(std::string_view commitFailed)
+        : began_(g_db->Execute("BEGIN IMMEDIATE")), commitFailed_(commitFailed) {
+        g_recording = this;
+        // Rows another copy added since the info cursor was loaded are found from here on.
+        if (began_) g_infoTable->Open("info", *g_db);
+    }
+    ~Recording() { End(); }
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+
+    // A step writes only inside the transaction: never in autocommit, after a BEGIN that failed or
+    // when SQLite has ended the transaction itself after an error.
+    bool CanWrite() const { return began_ && g_db->InTransaction(); }
+
+    // Runs one write step; when it fails or cannot run, its box waits for the end.
+    template <typename Step>
+    void Write(Step step, std::string_view message) {
+        if (!(CanWrite() && step())) Failed(message);
+    }
+    void Failed(std::string_view message) {
+        failed_ = true;
+        boxes_.push_back(message);
+    }
+
+    // COMMIT when every step succeeded, ROLLBACK otherwise; then the boxes in their order.
+    void End() {
+        if (ended_) return;
+        ended_ = true;
+        g_recording = nullptr;
+        if (began_ && !failed_ && !g_db->Execute("COMMIT")) Failed(commitFailed_);
+        if (began_ && failed_) {
+            if (g_db->InTransaction()) g_db->Execute("ROLLBACK");
+            // The cursors' rowids may name rows that went with the rollback.
+            g_tomatoTable->Open("tomato", *g_db);
+            g_infoTable->Open("info", *g_db);
+        }
+        for (std::string_view message : boxes_) ShowErrorBox(message, kUnexpected);
+    }
+    // Ends the recording without its remaining steps, rolling back what it wrote.
+    void Abandon() {
+        failed_ = true;
+        End();
+    }
+
+private:
+    const bool began_;
+    const std::string_view commitFailed_;
+    bool failed_ = false;
+    bool ended_ = false;
+    std::vector<std::string_view> boxes_;
+};
+
 // The steps shared by the good and the bad recording. The moment of recording is read once, so
 // that the date columns, created and g_lastEnd always name the same second (also at midnight).
 void RecordTomato(const TomatoKind& kind) {
     const rt::DateTime now = rt::Now();
+    Recording recording(kSaveTomatoFailed);
 
     g_tomatoTable->AddNew();
     g_tomatoTable->WriteField("classname", CurrentCategoryText());
@@ -86,13 +153,14 @@ void RecordTomato(const TomatoKind& kind) {
     g_tomatoTable->WriteField("day", static_cast<std::int32_t>(rt::DayOf(now)));
     g_tomatoTable->WriteField("created", now);
     g_tomatoTable->WriteField("state", kind.state);
-    if (!g_tomatoTable->Update()) ShowErrorBox(kSaveTomatoFailed, kUnexpected);
+    recording.Write([] { return g_tomatoTable->Update(); }, kSaveTomatoFailed);
 
-    if (!g_db->Execute(kind.counterStatement)) ShowErrorBox(kSaveTomatoFailed, kUnexpected);
-    if (!g_db->Execute(kind.pointsStatement)) ShowErrorBox(kind.pointsMessage, kUnexpected);
+    recording.Write([&kind] { return g_db->Execute(kind.counterStatement); }, kSaveTomatoFailed);
+    recording.Write([&kind] { return g_db->Execute(kind.pointsStatement); }, kind.pointsMessage);
 
     if (kind.countsCategory && !IncrementCategoryCount(CurrentCategoryText())) return;
 
+    recording.End();
     g_lastEnd = now;
 }
 
@@ -217,8 +285,11 @@ bool InsertInfoRow(const std::string& subject, const std::string& value) {
     g_infoTable->AddNew();
     g_infoTable->WriteField("subject", subject);
     g_infoTable->WriteField("value", value);
-    if (g_infoTable->Update()) return true;
+    Recording* recording = g_recording;
+    if ((recording == nullptr || recording->CanWrite()) && g_infoTable->Update()) return true;
 
+    // Within a recording, what it wrote so far goes with it, and its boxes come first.
+    if (recording != nullptr) recording->Abandon();
     ShowErrorBox("数据库操作失败", kUnexpected);
     if (g_buildingFile) {
         EndWithUnfinishedFile();
@@ -237,6 +308,11 @@ void RecordBadTomato() {
 }
 
 bool IncrementCategoryCount(const std::string& category) {
+    // Part of the tomato's recording, or a recording of its own when called alone.
+    std::optional<Recording> own;
+    if (g_recording == nullptr) own.emplace("保存配置失败");
+    Recording& recording = *g_recording;
+
     g_infoTable->MoveFirst();
     const std::string subject = "count_" + category;
     std::string newValue = "1";
@@ -249,6 +325,7 @@ bool IncrementCategoryCount(const std::string& category) {
     }
     const std::string statement = "update info set value='" + app::SqlStringBody(newValue) +
                                   "' where subject='" + app::SqlStringBody(subject) + "'";
-    if (!g_db->Execute(statement)) ShowErrorBox("保存配置失败", kUnexpected);
+    recording.Write([&statement] { return g_db->Execute(statement); }, "保存配置失败");
+    if (own) own->End();
     return true;
 }

@@ -27,12 +27,14 @@ std::string ReadInfoValue(const std::string& subject, bool* programEnded = nullp
 // being built, the program ended with exit code 0, and false.
 bool InsertInfoRow(const std::string& subject, const std::string& value);
 
-// Record one tomato (row, counters, points, for a good one the category count) and set g_lastEnd;
-// failures are shown in error boxes and the recording goes on.
+// Record one tomato (row, counters, points, for a good one the category count) and set g_lastEnd,
+// all in one transaction: when a step fails the others still run and the whole recording is rolled
+// back; the error boxes of the failed steps follow, in their order, once the transaction has ended.
 void RecordGoodTomato();
 void RecordBadTomato();
-// Adds one to the info row "count_" + category, adding the row with "1" when it is missing.
-// False when adding that row failed and the program has been ended.
+// Adds one to the info row "count_" + category, adding the row with "1" when it is missing; part
+// of the running recording, or one of its own when called alone. False when adding that row
+// failed and the program has been ended.
 bool IncrementCategoryCount(const std::string& category);
 
 namespace app {
