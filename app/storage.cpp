@@ -3,12 +3,14 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <vector>
 
 #include "globals.h"
 #include "recorddb/sqlite_db.h"
 #include "recorddb/sqlite_table.h"
 #include "runtime/datetime.h"
+#include "runtime/files.h"
 #include "runtime/messagebox.h"
 #include "runtime/program.h"
 #include "runtime/text.h"
@@ -17,10 +19,16 @@
 namespace {
 
 std::string g_databaseDirectoryForTest;
+int g_busyTimeoutForTest = 0;
+
+// How long a database operation waits for a lock that another copy of the program holds.
+constexpr int kBusyTimeoutMs = 5000;
 
 // True from the start of CreateDatabase until it returns: an info row that fails then takes the
 // unfinished file with it, so that the next start builds it anew.
 bool g_buildingFile = false;
+// The file CreateDatabase builds before it takes the database's name; empty when there is none.
+std::string g_buildingPath;
 
 class BuildingFileScope {
 public:
@@ -36,16 +44,67 @@ void ShowErrorBox(std::string_view message, std::string_view caption) {
 }
 
 // Ends the program after a failure while the file is being built: the unfinished file goes.
-// The connection is closed first so that nothing of it outlives the deleted file.
+// It is this copy's own file under its building name, never the database's name, which another
+// copy of the program may hold. The connection is closed first so that nothing of it outlives
+// the deleted file.
 void EndWithUnfinishedFile() {
     g_tomatoTable->Close();
     g_infoTable->Close();
     g_db->Close();
-    rt::DeleteFileCommand(g_dbPath);
+    rt::DeleteFileCommand(g_buildingPath);
+    g_buildingPath.clear();
     rt::EndProgram(0);
 }
 
 constexpr std::string_view kCreateFailed = "数据库创建失败，请检查目录是否有写权限。";
+
+// Creates an empty file under a free building name beside the database: "db.new-" and six
+// letters or digits, as long as the database's own name, so that a folder that can hold the one
+// can hold the other. False when no such file can be created there.
+bool CreateBuildingFile(std::string_view directory) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string path = std::string(directory) + "/db.new-";
+        for (int i = 0; i < 6; ++i) path += kLetters[pick(random)];
+        switch (rt::CreateNewFile(path)) {
+        case rt::NewNameResult::Done:
+            g_buildingPath = std::move(path);
+            return true;
+        case rt::NewNameResult::Taken:
+            continue;
+        case rt::NewNameResult::Failed:
+            return false;
+        }
+    }
+    return false;
+}
+
+// Gives the finished file the database's name, unless another copy of the program gave its own
+// file that name first: then that file is the database and ours goes. The connection is closed
+// first, since SQLite names the journal after the name a database was opened under. Leaves g_db
+// open on the database and g_infoTable on its info table, as CreateDatabase returns; false when
+// a failure has ended the program.
+bool PublishDatabase() {
+    g_infoTable->Close();
+    g_db->Close();
+    const rt::NewNameResult moved = rt::MoveToNewName(g_buildingPath, g_dbPath);
+    if (moved != rt::NewNameResult::Done) rt::DeleteFileCommand(g_buildingPath);
+    g_buildingPath.clear();
+    if (moved == rt::NewNameResult::Failed) {
+        ShowErrorBox(kCreateFailed, "出错！");
+        rt::EndProgram(0);
+        return false;
+    }
+    if (!g_db->Open(g_dbPath, false)) {
+        ShowErrorBox("数据库打开失败。", "出错！");
+        rt::EndProgram(0);
+        return false;
+    }
+    g_infoTable->Open("info", *g_db);
+    return true;
+}
 
 // The condition that selects the info row of a subject.
 std::string SubjectCondition(std::string_view subject) {
@@ -186,12 +245,17 @@ void SetDatabaseDirectoryForTest(std::string directory) {
     g_databaseDirectoryForTest = std::move(directory);
 }
 
+void SetBusyTimeoutForTest(int milliseconds) {
+    g_busyTimeoutForTest = milliseconds;
+}
+
 }  // namespace app
 
 bool OpenDatabase() {
     const std::string directory =
         g_databaseDirectoryForTest.empty() ? rt::ProgramDirectory() : g_databaseDirectoryForTest;
     g_dbPath = app::DatabasePathIn(directory);
+    g_db->SetBusyTimeout(g_busyTimeoutForTest > 0 ? g_busyTimeoutForTest : kBusyTimeoutMs);
     if (directory.empty()) {
         // The program's directory could not be told: no file may be made anywhere else.
         ShowErrorBox(kCreateFailed, "出错！");
@@ -229,8 +293,19 @@ bool CreateDatabase() {
         {"value", 10, 255},
     }};
 
-    if (!g_db->Open(g_dbPath, true)) {
+    // The file is built under a name of its own and takes the database's name only when it is
+    // complete (PublishDatabase): neither a second copy of the program started at the same moment
+    // nor the next start after a crash ever finds a half-built file under that name, and the
+    // failures below delete only this copy's own file.
+    if (!CreateBuildingFile(std::string_view(g_dbPath).substr(0, g_dbPath.rfind('/')))) {
         ShowErrorBox(kCreateFailed, "出错！");
+        rt::EndProgram(0);
+        return false;
+    }
+    if (!g_db->Open(g_buildingPath, true)) {
+        ShowErrorBox(kCreateFailed, "出错！");
+        rt::DeleteFileCommand(g_buildingPath);
+        g_buildingPath.clear();
         rt::EndProgram(0);
         return false;
     }
@@ -259,7 +334,7 @@ bool CreateDatabase() {
     for (const auto& [subject, value] : kInitialRows) {
         if (!InsertInfoRow(subject, value)) return false;
     }
-    return true;
+    return PublishDatabase();
 }
 
 void LoadLastRazezuZivu() {

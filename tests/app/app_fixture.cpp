@@ -144,6 +144,7 @@ void AppFixture::SetUp() {
 void AppFixture::TearDown() {
     if (started_) EndProcess();
     app::SetDatabaseDirectoryForTest(std::string());
+    app::SetBusyTimeoutForTest(0);
     app::SetWebViewAddressForTest(std::string());
     rt::SetEndProgramHook({});
     rt::SetShellOpenHook({});

@@ -3,10 +3,13 @@
 
 #include <sys/resource.h>
 
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <thread>
 
 #include "../nested_folder.h"
 #include "app_fixture.h"
@@ -323,6 +326,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<CounterFailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(StorageTest, AWriteLockHeldPastTheBusyTimeoutMakesEveryWriteFailVisibly) {
+    app::SetBusyTimeoutForTest(100);
     StartWithCategory();
     RecordGoodTomato();
     const auto rowsBefore = InfoRows();
@@ -352,6 +356,7 @@ TEST_F(StorageTest, AWriteLockHeldPastTheBusyTimeoutMakesEveryWriteFailVisibly) 
 }
 
 TEST_F(StorageTest, AnExclusiveLockWhileANewCategoryIsCountedEndsTheProgramAndKeepsTheFile) {
+    app::SetBusyTimeoutForTest(100);
     StartWithCategory(3);  // 学习, never counted before
     const auto rowsBefore = InfoRows();
     {
@@ -369,7 +374,25 @@ TEST_F(StorageTest, AnExclusiveLockWhileANewCategoryIsCountedEndsTheProgramAndKe
     EXPECT_EQ(g_lastEnd.days, 0.0) << "the steps after the ending failure do not run";
 }
 
+TEST_F(StorageTest, ALockGivenUpWithinTheBusyTimeoutIsWaitedFor) {
+    StartWithCategory();
+    auto lock = std::make_unique<ExternalLock>(DbPath(), ExternalLock::Mode::Exclusive);
+    ASSERT_TRUE(lock->Held());
+    std::thread release([&lock] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        lock.reset();
+    });
+    RecordGoodTomato();
+    release.join();
+
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(TomatoRows().size(), 1u);
+    EXPECT_EQ(InfoValue("goodtomato"), "1");
+    EXPECT_EQ(InfoValue(CountSubject("工作")), "1");
+}
+
 TEST_F(StorageTest, ACommitThatFailsRollsBackAndSaysSo) {
+    app::SetBusyTimeoutForTest(100);
     StartWithCategory();
     {
         // Every step succeeds, but the COMMIT cannot get past the other connection's reading.

@@ -1,5 +1,6 @@
 // The database file with real processes of the program (program_copy.cpp): a copy killed at each
-// write of a recording leaves all of the recording or none of it.
+// write of a recording leaves all of the recording or none of it, and copies started together in
+// a fresh folder end with one good file that holds what each of them recorded.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -299,5 +301,56 @@ INSTANTIATE_TEST_SUITE_P(
                     KillCase{"GoodTomatoOfACountedCategory", {"good"}, "good"},
                     KillCase{"BadTomato", {"good"}, "bad"}),
     [](const testing::TestParamInfo<KillCase>& info) { return std::string(info.param.name); });
+
+// --- two copies started together ----------------------------------------------------------
+
+TEST(TwoCopies, StartedTogetherInAFreshFolderTheyShareOneGoodFile) {
+    constexpr int kRounds = 30;
+    int failedRounds = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        TempFolder folder;
+        int gate[2];
+        ASSERT_EQ(::pipe2(gate, O_CLOEXEC), 0);
+        std::vector<Outcome> outcomes;
+        {
+            Copy first(folder.Path(), {"gate", "start", "good", "memo=first copy", "close"}, gate[0]);
+            Copy second(folder.Path(), {"gate", "start", "good", "memo=second copy", "close"}, gate[0]);
+            ::close(gate[0]);
+            ::close(gate[1]);  // both go
+            outcomes.push_back(first.Wait());
+            outcomes.push_back(second.Wait());
+        }
+        // Everything wrong with this round, one line each.
+        std::vector<std::string> wrong;
+        for (const Outcome& outcome : outcomes) {
+            if (outcome.exitCode != 0 || !outcome.Boxes().empty()) {
+                wrong.push_back("a copy ended with code " + std::to_string(outcome.exitCode) + ", signal " +
+                                std::to_string(outcome.signal) + ": " + outcome.output);
+            }
+        }
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder.Path())) names.insert(entry.path().filename());
+        if (names != std::set<std::string>{"db.razezuzivu"}) {
+            wrong.push_back("the folder holds " + testing::PrintToString(names) + " instead of the database alone");
+        }
+        if (names.count("db.razezuzivu") != 0) {
+            Database db(folder.Path() / "db.razezuzivu");
+            const std::optional<Recorded> recorded = db.Read();
+            const Recorded both{2, "2", "0", "2", {"2"}};
+            if (recorded != both) {
+                const std::string held = recorded ? testing::PrintToString(*recorded) : "nothing readable";
+                wrong.push_back("the file holds " + held + " instead of both copies' tomatoes " +
+                                testing::PrintToString(both));
+            }
+            const std::string memo = db.Value("note");
+            if (memo != "first copy" && memo != "second copy") wrong.push_back("the memo is " + memo);
+        }
+        if (!wrong.empty()) {
+            ++failedRounds;
+            ADD_FAILURE() << "round " << round << ":\n  " << testing::PrintToString(wrong);
+        }
+    }
+    std::cout << "[ two copies ] " << failedRounds << " of " << kRounds << " rounds failed" << std::endl;
+}
 
 }  // namespace
