@@ -2,11 +2,15 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <random>
+#include <vector>
 
 #include "globals.h"
 #include "recorddb/sqlite_db.h"
 #include "recorddb/sqlite_table.h"
 #include "runtime/datetime.h"
+#include "runtime/files.h"
 #include "runtime/messagebox.h"
 #include "runtime/program.h"
 #include "runtime/text.h"
@@ -15,10 +19,16 @@
 namespace {
 
 std::string g_databaseDirectoryForTest;
+int g_busyTimeoutForTest = 0;
+
+// How long a database operation waits for a lock that another copy of the program holds.
+constexpr int kBusyTimeoutMs = 5000;
 
 // True from the start of CreateDatabase until it returns: an info row that fails then takes the
 // unfinished file with it, so that the next start builds it anew.
 bool g_buildingFile = false;
+// The file CreateDatabase builds before it takes the database's name; empty when there is none.
+std::string g_buildingPath;
 
 class BuildingFileScope {
 public:
@@ -34,13 +44,66 @@ void ShowErrorBox(std::string_view message, std::string_view caption) {
 }
 
 // Ends the program after a failure while the file is being built: the unfinished file goes.
-// The connection is closed first so that nothing of it outlives the deleted file.
+// It is this copy's own file under its building name, never the database's name, which another
+// copy of the program may hold. The connection is closed first so that nothing of it outlives
+// the deleted file.
 void EndWithUnfinishedFile() {
     g_tomatoTable->Close();
     g_infoTable->Close();
     g_db->Close();
-    rt::DeleteFileCommand(g_dbPath);
+    rt::DeleteFileCommand(g_buildingPath);
+    g_buildingPath.clear();
     rt::EndProgram(0);
+}
+
+constexpr std::string_view kCreateFailed = "数据库创建失败，请检查目录是否有写权限。";
+
+// Creates an empty file under a free building name beside the database: "db.new-" and six
+// letters or digits, as long as the database's own name, so that a folder that can hold the one
+// can hold the other. False when no such file can be created there.
+bool CreateBuildingFile(std::string_view directory) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string path = std::string(directory) + "/db.new-";
+        for (int i = 0; i < 6; ++i) path += kLetters[pick(random)];
+        switch (rt::CreateNewFile(path)) {
+        case rt::NewNameResult::Done:
+            g_buildingPath = std::move(path);
+            return true;
+        case rt::NewNameResult::Taken:
+            continue;
+        case rt::NewNameResult::Failed:
+            return false;
+        }
+    }
+    return false;
+}
+
+// Gives the finished file the database's name, unless another copy of the program gave its own
+// file that name first: then that file is the database and ours goes. The connection is closed
+// first, since SQLite names the journal after the name a database was opened under. Leaves g_db
+// open on the database and g_infoTable on its info table, as CreateDatabase returns; false when
+// a failure has ended the program.
+bool PublishDatabase() {
+    g_infoTable->Close();
+    g_db->Close();
+    const rt::NewNameResult moved = rt::MoveToNewName(g_buildingPath, g_dbPath);
+    if (moved != rt::NewNameResult::Done) rt::DeleteFileCommand(g_buildingPath);
+    g_buildingPath.clear();
+    if (moved == rt::NewNameResult::Failed) {
+        ShowErrorBox(kCreateFailed, "出错！");
+        rt::EndProgram(0);
+        return false;
+    }
+    if (!g_db->Open(g_dbPath, false)) {
+        ShowErrorBox("数据库打开失败。", "出错！");
+        rt::EndProgram(0);
+        return false;
+    }
+    g_infoTable->Open("info", *g_db);
+    return true;
 }
 
 // The condition that selects the info row of a subject.
@@ -71,10 +134,75 @@ const TomatoKind kGoodTomato{1, "update info set value=value+1 where subject='go
 const TomatoKind kBadTomato{2, "update info set value=value+1 where subject='badtomato'",
                             "update info set value=value-5 where subject='integral'", "保存积分时钟失败", false};
 
+// One recording (a tomato with its counters, or a category count) is one transaction, so that the
+// file holds all of it or none of it. BEGIN IMMEDIATE takes the write lock at once (waiting the
+// busy timeout for another copy of the program), so that no step meets that copy's lock halfway.
+// The error boxes of failed steps wait until the transaction has ended: a box runs a nested event
+// loop, in which timer ticks, the close handler or the other copy must not find the database
+// locked by a transaction that waits for the user.
+class Recording;
+Recording* g_recording = nullptr;
+
+class Recording {
+public:
+    // commitFailed: the box shown when everything ran but the COMMIT failed.
+    explicit Recording(std::string_view commitFailed)
+        : began_(g_db->Execute("BEGIN IMMEDIATE")), commitFailed_(commitFailed) {
+        g_recording = this;
+        // Rows another copy added since the info cursor was loaded are found from here on.
+        if (began_) g_infoTable->Open("info", *g_db);
+    }
+    ~Recording() { End(); }
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+
+    // A step writes only inside the transaction: never in autocommit, after a BEGIN that failed or
+    // when SQLite has ended the transaction itself after an error.
+    bool CanWrite() const { return began_ && g_db->InTransaction(); }
+
+    // Runs one write step; when it fails or cannot run, its box waits for the end.
+    template <typename Step>
+    void Write(Step step, std::string_view message) {
+        if (!(CanWrite() && step())) Failed(message);
+    }
+    void Failed(std::string_view message) {
+        failed_ = true;
+        boxes_.push_back(message);
+    }
+
+    // COMMIT when every step succeeded, ROLLBACK otherwise; then the boxes in their order.
+    void End() {
+        if (ended_) return;
+        ended_ = true;
+        g_recording = nullptr;
+        if (began_ && !failed_ && !g_db->Execute("COMMIT")) Failed(commitFailed_);
+        if (began_ && failed_) {
+            if (g_db->InTransaction()) g_db->Execute("ROLLBACK");
+            // The cursors' rowids may name rows that went with the rollback.
+            g_tomatoTable->Open("tomato", *g_db);
+            g_infoTable->Open("info", *g_db);
+        }
+        for (std::string_view message : boxes_) ShowErrorBox(message, kUnexpected);
+    }
+    // Ends the recording without its remaining steps, rolling back what it wrote.
+    void Abandon() {
+        failed_ = true;
+        End();
+    }
+
+private:
+    const bool began_;
+    const std::string_view commitFailed_;
+    bool failed_ = false;
+    bool ended_ = false;
+    std::vector<std::string_view> boxes_;
+};
+
 // The steps shared by the good and the bad recording. The moment of recording is read once, so
 // that the date columns, created and g_lastEnd always name the same second (also at midnight).
 void RecordTomato(const TomatoKind& kind) {
     const rt::DateTime now = rt::Now();
+    Recording recording(kSaveTomatoFailed);
 
     g_tomatoTable->AddNew();
     g_tomatoTable->WriteField("classname", CurrentCategoryText());
@@ -84,13 +212,14 @@ void RecordTomato(const TomatoKind& kind) {
     g_tomatoTable->WriteField("day", static_cast<std::int32_t>(rt::DayOf(now)));
     g_tomatoTable->WriteField("created", now);
     g_tomatoTable->WriteField("state", kind.state);
-    if (!g_tomatoTable->Update()) ShowErrorBox(kSaveTomatoFailed, kUnexpected);
+    recording.Write([] { return g_tomatoTable->Update(); }, kSaveTomatoFailed);
 
-    if (!g_db->Execute(kind.counterStatement)) ShowErrorBox(kSaveTomatoFailed, kUnexpected);
-    if (!g_db->Execute(kind.pointsStatement)) ShowErrorBox(kind.pointsMessage, kUnexpected);
+    recording.Write([&kind] { return g_db->Execute(kind.counterStatement); }, kSaveTomatoFailed);
+    recording.Write([&kind] { return g_db->Execute(kind.pointsStatement); }, kind.pointsMessage);
 
     if (kind.countsCategory && !IncrementCategoryCount(CurrentCategoryText())) return;
 
+    recording.End();
     g_lastEnd = now;
 }
 
@@ -116,11 +245,23 @@ void SetDatabaseDirectoryForTest(std::string directory) {
     g_databaseDirectoryForTest = std::move(directory);
 }
 
+void SetBusyTimeoutForTest(int milliseconds) {
+    g_busyTimeoutForTest = milliseconds;
+}
+
 }  // namespace app
 
 bool OpenDatabase() {
-    g_dbPath = app::DatabasePathIn(g_databaseDirectoryForTest.empty() ? rt::ProgramDirectory()
-                                                                      : g_databaseDirectoryForTest);
+    const std::string directory =
+        g_databaseDirectoryForTest.empty() ? rt::ProgramDirectory() : g_databaseDirectoryForTest;
+    g_dbPath = app::DatabasePathIn(directory);
+    g_db->SetBusyTimeout(g_busyTimeoutForTest > 0 ? g_busyTimeoutForTest : kBusyTimeoutMs);
+    if (directory.empty()) {
+        // The program's directory could not be told: no file may be made anywhere else.
+        ShowErrorBox(kCreateFailed, "出错！");
+        rt::EndProgram(0);
+        return false;
+    }
     if (!rt::FileExists(g_dbPath)) {
         if (!CreateDatabase()) return false;
     } else if (!g_db->Open(g_dbPath, false)) {
@@ -152,8 +293,19 @@ bool CreateDatabase() {
         {"value", 10, 255},
     }};
 
-    if (!g_db->Open(g_dbPath, true)) {
-        ShowErrorBox("数据库创建失败，请检查目录是否有写权限。", "出错！");
+    // The file is built under a name of its own and takes the database's name only when it is
+    // complete (PublishDatabase): neither a second copy of the program started at the same moment
+    // nor the next start after a crash ever finds a half-built file under that name, and the
+    // failures below delete only this copy's own file.
+    if (!CreateBuildingFile(std::string_view(g_dbPath).substr(0, g_dbPath.rfind('/')))) {
+        ShowErrorBox(kCreateFailed, "出错！");
+        rt::EndProgram(0);
+        return false;
+    }
+    if (!g_db->Open(g_buildingPath, true)) {
+        ShowErrorBox(kCreateFailed, "出错！");
+        rt::DeleteFileCommand(g_buildingPath);
+        g_buildingPath.clear();
         rt::EndProgram(0);
         return false;
     }
@@ -182,7 +334,7 @@ bool CreateDatabase() {
     for (const auto& [subject, value] : kInitialRows) {
         if (!InsertInfoRow(subject, value)) return false;
     }
-    return true;
+    return PublishDatabase();
 }
 
 void LoadLastRazezuZivu() {
@@ -208,8 +360,11 @@ bool InsertInfoRow(const std::string& subject, const std::string& value) {
     g_infoTable->AddNew();
     g_infoTable->WriteField("subject", subject);
     g_infoTable->WriteField("value", value);
-    if (g_infoTable->Update()) return true;
+    Recording* recording = g_recording;
+    if ((recording == nullptr || recording->CanWrite()) && g_infoTable->Update()) return true;
 
+    // Within a recording, what it wrote so far goes with it, and its boxes come first.
+    if (recording != nullptr) recording->Abandon();
     ShowErrorBox("数据库操作失败", kUnexpected);
     if (g_buildingFile) {
         EndWithUnfinishedFile();
@@ -228,6 +383,11 @@ void RecordBadTomato() {
 }
 
 bool IncrementCategoryCount(const std::string& category) {
+    // Part of the tomato's recording, or a recording of its own when called alone.
+    std::optional<Recording> own;
+    if (g_recording == nullptr) own.emplace("保存配置失败");
+    Recording& recording = *g_recording;
+
     g_infoTable->MoveFirst();
     const std::string subject = "count_" + category;
     std::string newValue = "1";
@@ -240,6 +400,7 @@ bool IncrementCategoryCount(const std::string& category) {
     }
     const std::string statement = "update info set value='" + app::SqlStringBody(newValue) +
                                   "' where subject='" + app::SqlStringBody(subject) + "'";
-    if (!g_db->Execute(statement)) ShowErrorBox("保存配置失败", kUnexpected);
+    recording.Write([&statement] { return g_db->Execute(statement); }, "保存配置失败");
+    if (own) own->End();
     return true;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "long_path_vfs.h"
 #include "runtime/text.h"
 
 namespace {
@@ -104,13 +105,26 @@ bool SqliteDB::Open(const std::string& path, bool create) {
         }
     }
     sqlite3* connection = nullptr;
-    if (sqlite3_open(name.c_str(), &connection) == SQLITE_OK) {
+    // Read-write and created when missing, as sqlite3_open does; a file through the layer's VFS,
+    // which can also name the files of a long path.
+    const char* vfs = name == ":memory:" ? nullptr : recorddb_detail::LongPathVfsName();
+    if (sqlite3_open_v2(name.c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, vfs) == SQLITE_OK) {
         connection_ = connection;
+        if (busyTimeoutMs_ > 0) sqlite3_busy_timeout(connection_, busyTimeoutMs_);
         return true;
     }
     connection_ = connection;
     Close();
     return false;
+}
+
+void SqliteDB::SetBusyTimeout(int milliseconds) {
+    busyTimeoutMs_ = milliseconds > 0 ? milliseconds : 0;
+    if (connection_ != nullptr) sqlite3_busy_timeout(connection_, busyTimeoutMs_);
+}
+
+bool SqliteDB::InTransaction() const {
+    return connection_ != nullptr && sqlite3_get_autocommit(connection_) == 0;
 }
 
 bool SqliteDB::Close() {

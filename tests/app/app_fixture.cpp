@@ -144,6 +144,7 @@ void AppFixture::SetUp() {
 void AppFixture::TearDown() {
     if (started_) EndProcess();
     app::SetDatabaseDirectoryForTest(std::string());
+    app::SetBusyTimeoutForTest(0);
     app::SetWebViewAddressForTest(std::string());
     rt::SetEndProgramHook({});
     rt::SetShellOpenHook({});
@@ -348,14 +349,16 @@ std::string AppFixture::FileBytes(const std::string& path) const {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-ExternalWriteLock::ExternalWriteLock(const std::string& path, Mode mode) {
+ExternalLock::ExternalLock(const std::string& path, Mode mode) {
     db_ = OpenExisting(path);
     if (db_ == nullptr) return;
-    const char* begin = mode == Mode::Immediate ? "BEGIN IMMEDIATE" : "BEGIN EXCLUSIVE";
+    const char* begin = mode == Mode::Read        ? "BEGIN; SELECT count(*) FROM sqlite_master"
+                        : mode == Mode::Immediate ? "BEGIN IMMEDIATE"
+                                                  : "BEGIN EXCLUSIVE";
     held_ = sqlite3_exec(db_, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-ExternalWriteLock::~ExternalWriteLock() {
+ExternalLock::~ExternalLock() {
     if (held_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db_);
 }

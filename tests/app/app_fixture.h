@@ -163,16 +163,17 @@ private:
     RecordingPlayer* player_ = nullptr;
 };
 
-// A second connection that holds a write lock on a database file while it lives, as a second
-// program instance in the middle of a write would: BEGIN IMMEDIATE (others may still read) or
-// BEGIN EXCLUSIVE (others can neither read nor write).
-class ExternalWriteLock {
+// A second connection that holds a lock on a database file while it lives, as a second program
+// instance in the middle of its work would: Read, a read transaction (others may write but not
+// commit); Immediate, BEGIN IMMEDIATE (others may still read); Exclusive, BEGIN EXCLUSIVE (others
+// can neither read nor write).
+class ExternalLock {
 public:
-    enum class Mode { Immediate, Exclusive };
-    ExternalWriteLock(const std::string& path, Mode mode);
-    ~ExternalWriteLock();
-    ExternalWriteLock(const ExternalWriteLock&) = delete;
-    ExternalWriteLock& operator=(const ExternalWriteLock&) = delete;
+    enum class Mode { Read, Immediate, Exclusive };
+    ExternalLock(const std::string& path, Mode mode);
+    ~ExternalLock();
+    ExternalLock(const ExternalLock&) = delete;
+    ExternalLock& operator=(const ExternalLock&) = delete;
     bool Held() const { return held_; }
 
 private:

@@ -3,10 +3,15 @@
 
 #include <sys/resource.h>
 
+#include <chrono>
+#include <climits>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <thread>
 
+#include "../nested_folder.h"
 #include "app_fixture.h"
 #include "globals.h"
 #include "recorddb/sqlite_db.h"
@@ -255,7 +260,7 @@ TEST_F(StorageTest, CategoryCountReadsItsStoredTextAsAnInteger) {
     EXPECT_EQ(InfoRows().size(), 11u);
 }
 
-TEST_F(StorageTest, ATomatoRowThatCannotBeInsertedStillUpdatesTheCounters) {
+TEST_F(StorageTest, ATomatoRowThatCannotBeInsertedLeavesNoneOfTheRecording) {
     // The trigger goes in between two runs: a schema changed behind an open connection's back
     // would make its next prepared insert fail by itself.
     StartProgram();
@@ -270,10 +275,9 @@ TEST_F(StorageTest, ATomatoRowThatCannotBeInsertedStillUpdatesTheCounters) {
     EXPECT_EQ(U8(boxes[0].message), "保存番茄时钟失败");
     EXPECT_EQ(U8(boxes[0].caption), "发生意外");
     EXPECT_EQ(boxes[0].flags, 0x10);
+    // The counters and the category count ran (no box of theirs), and went with the rollback.
     EXPECT_TRUE(TomatoRows().empty());
-    EXPECT_EQ(InfoValue("goodtomato"), "1");
-    EXPECT_EQ(InfoValue("integral"), "1");
-    EXPECT_EQ(InfoValue(CountSubject("工作")), "1");
+    EXPECT_EQ(Rows(InfoRows()), kFirstStartRows);
     EXPECT_EQ(g_lastEnd, Now());
     EXPECT_TRUE(exitCodes.empty());
 }
@@ -288,7 +292,7 @@ struct CounterFailureCase {
 
 class CounterFailureTest : public StorageTest, public testing::WithParamInterface<CounterFailureCase> {};
 
-TEST_P(CounterFailureTest, EachFailedStatementShowsItsMessageAndTheRestRuns) {
+TEST_P(CounterFailureTest, EachFailedStatementShowsItsMessageAndNothingOfTheRecordingStays) {
     const CounterFailureCase& c = GetParam();
     StartWithCategory();
     RecordGoodTomato();  // the category row exists from here on
@@ -305,18 +309,9 @@ TEST_P(CounterFailureTest, EachFailedStatementShowsItsMessageAndTheRestRuns) {
         EXPECT_EQ(U8(box.caption), "发生意外");
         EXPECT_EQ(box.flags, 0x10);
     }
-    EXPECT_EQ(TomatoRows().size(), 2u);
-    // The refused row keeps its value; the points move whenever their statement is not the one refused.
-    const std::vector<InfoRow> after = InfoRows();
-    ASSERT_EQ(after.size(), before.size());
-    for (std::size_t i = 0; i < after.size(); ++i) {
-        if (after[i].subject == c.refusedSubject) {
-            EXPECT_EQ(after[i].value, before[i].value) << after[i].subject;
-        }
-    }
-    if (std::string(c.refusedSubject) != "integral") {
-        EXPECT_NE(InfoValue("integral"), before[1].value);
-    }
+    // The other steps ran (the boxes show no failure of theirs) and went with the rollback.
+    EXPECT_EQ(TomatoRows().size(), 1u);
+    EXPECT_EQ(InfoRows(), before);
     EXPECT_EQ(g_lastEnd, Now());
     EXPECT_TRUE(exitCodes.empty());
 }
@@ -330,13 +325,14 @@ INSTANTIATE_TEST_SUITE_P(
                     CounterFailureCase{"CategoryCount", "count_\xB9\xA4\xD7\xF7", true, {"保存配置失败"}}),
     [](const testing::TestParamInfo<CounterFailureCase>& info) { return std::string(info.param.name); });
 
-TEST_F(StorageTest, ASecondInstanceHoldingAWriteLockMakesEveryWriteFailVisibly) {
+TEST_F(StorageTest, AWriteLockHeldPastTheBusyTimeoutMakesEveryWriteFailVisibly) {
+    app::SetBusyTimeoutForTest(100);
     StartWithCategory();
     RecordGoodTomato();
     const auto rowsBefore = InfoRows();
 
     {
-        ExternalWriteLock lock(DbPath(), ExternalWriteLock::Mode::Immediate);
+        ExternalLock lock(DbPath(), ExternalLock::Mode::Immediate);
         ASSERT_TRUE(lock.Held());
         RecordGoodTomato();
         RecordBadTomato();
@@ -360,10 +356,11 @@ TEST_F(StorageTest, ASecondInstanceHoldingAWriteLockMakesEveryWriteFailVisibly) 
 }
 
 TEST_F(StorageTest, AnExclusiveLockWhileANewCategoryIsCountedEndsTheProgramAndKeepsTheFile) {
+    app::SetBusyTimeoutForTest(100);
     StartWithCategory(3);  // 学习, never counted before
     const auto rowsBefore = InfoRows();
     {
-        ExternalWriteLock lock(DbPath(), ExternalWriteLock::Mode::Exclusive);
+        ExternalLock lock(DbPath(), ExternalLock::Mode::Exclusive);
         ASSERT_TRUE(lock.Held());
         RecordGoodTomato();
     }
@@ -375,6 +372,69 @@ TEST_F(StorageTest, AnExclusiveLockWhileANewCategoryIsCountedEndsTheProgramAndKe
     EXPECT_EQ(Rows(InfoRows()), Rows(rowsBefore));
     EXPECT_TRUE(TomatoRows().empty());
     EXPECT_EQ(g_lastEnd.days, 0.0) << "the steps after the ending failure do not run";
+}
+
+TEST_F(StorageTest, ALockGivenUpWithinTheBusyTimeoutIsWaitedFor) {
+    StartWithCategory();
+    auto lock = std::make_unique<ExternalLock>(DbPath(), ExternalLock::Mode::Exclusive);
+    ASSERT_TRUE(lock->Held());
+    std::thread release([&lock] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        lock.reset();
+    });
+    RecordGoodTomato();
+    release.join();
+
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    EXPECT_EQ(TomatoRows().size(), 1u);
+    EXPECT_EQ(InfoValue("goodtomato"), "1");
+    EXPECT_EQ(InfoValue(CountSubject("工作")), "1");
+}
+
+TEST_F(StorageTest, ACommitThatFailsRollsBackAndSaysSo) {
+    app::SetBusyTimeoutForTest(100);
+    StartWithCategory();
+    {
+        // Every step succeeds, but the COMMIT cannot get past the other connection's reading.
+        ExternalLock reader(DbPath(), ExternalLock::Mode::Read);
+        ASSERT_TRUE(reader.Held());
+        RecordGoodTomato();
+    }
+    EXPECT_EQ(BoxMessages(), std::vector<std::string>{"保存番茄时钟失败"});
+    EXPECT_TRUE(TomatoRows().empty());
+    EXPECT_EQ(Rows(InfoRows()), kFirstStartRows);
+    EXPECT_FALSE(g_db->InTransaction());
+    EXPECT_EQ(g_lastEnd, Now());
+}
+
+TEST_F(StorageTest, TheBoxesOfAFailedRecordingComeAfterItsTransactionHasEnded) {
+    StartProgram();
+    EndProcess();
+    ExecSql("CREATE TRIGGER refuse BEFORE UPDATE ON info WHEN old.subject='integral' AND new.value='1' "
+            "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    StartWithCategory();
+    bool lockable = false;
+    std::size_t rowsWhileOpen = 99;
+    // While the box is open (its nested loop runs ticks, handlers, other copies), the file is
+    // free and holds none of the failed recording; another recording made meanwhile is kept.
+    Answer(rt::kAnswerOk, [&] {
+        lockable = ExternalLock(DbPath(), ExternalLock::Mode::Immediate).Held();
+        rowsWhileOpen = TomatoRows().size();
+        RecordBadTomato();
+    });
+
+    RecordGoodTomato();
+
+    EXPECT_EQ(BoxMessages(), std::vector<std::string>{"保存番茄时钟失败"});
+    EXPECT_TRUE(lockable);
+    EXPECT_EQ(rowsWhileOpen, 0u);
+    const std::vector<TomatoRow> rows = TomatoRows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].state, 2);
+    EXPECT_EQ(InfoValue("badtomato"), "1");
+    EXPECT_EQ(InfoValue("integral"), "-5");
+    EXPECT_EQ(InfoValue("goodtomato"), "0");
+    EXPECT_EQ(InfoValue(CountSubject("工作")), std::nullopt);
 }
 
 // --- failures at start -------------------------------------------------------------------
@@ -394,6 +454,60 @@ TEST_F(StorageTest, ADirectoryThatCannotBeWrittenEndsTheProgramAndLeavesNoFile) 
     EXPECT_EQ(exitCodes, std::vector<int>{0});
     EXPECT_FALSE(fs::exists(DbPath()));
     EXPECT_EQ(std::distance(fs::directory_iterator(Dir()), fs::directory_iterator()), 1) << "only the blocker";
+}
+
+// The names of the files (not folders) below a folder.
+std::vector<std::string> FilesBelow(const fs::path& folder) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_directory()) files.push_back(entry.path().filename().string());
+    }
+    return files;
+}
+
+TEST_F(StorageTest, AProgramDirectoryAsLongAsTheFileSystemAllowsHoldsTheDatabase) {
+    struct Case {
+        const char* folder;
+        const char* unit;
+        std::size_t length;  // of the database's path, in the file system's bytes
+    };
+    const Case cases[] = {{"ascii", "a", 600}, {"ascii-longest", "a", PATH_MAX - 1},
+                          {"chinese-longest", "番茄钟", PATH_MAX - 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const fs::path folder =
+            tomato_test::NestedFolder(fs::path(Dir()) / c.folder, c.unit, c.length, "db.razezuzivu");
+        ASSERT_EQ((folder / "db.razezuzivu").string().size(), c.length);
+        UseProgramDirectory(rt::GbkFromSystemName(folder.string()));
+        ClearRecords();
+
+        StartWithCategory();
+        AdvanceSeconds(60);
+        RecordGoodTomato();
+        const rt::DateTime recorded = Now();
+        RestartProgram();
+
+        EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+        EXPECT_EQ(exitCodes, std::vector<int>{0}) << "only the close's";
+        // created holds the text of the day number, to 15 digits.
+        EXPECT_NEAR(g_lastEnd.days, recorded.days, 1e-9) << "the next start found the tomato";
+        EXPECT_EQ(ReadInfoValue("goodtomato"), "1");
+        EXPECT_EQ(ReadInfoValue(CountSubject("工作")), "1");
+        EXPECT_EQ(FilesBelow(fs::path(Dir()) / c.folder), std::vector<std::string>{"db.razezuzivu"});
+        EndProcess();
+    }
+}
+
+TEST_F(StorageTest, AProgramDirectoryTooLongForItsDatabaseEndsTheProgramAndLeavesNoFileAnywhere) {
+    // The folder itself can be named, the database in it cannot.
+    const fs::path folder = tomato_test::NestedFolder(fs::path(Dir()), "a", PATH_MAX, "db.razezuzivu");
+    UseProgramDirectory(rt::GbkFromSystemName(folder.string()));
+
+    StartProgram();
+
+    EXPECT_EQ(BoxMessages(), std::vector<std::string>{"数据库创建失败，请检查目录是否有写权限。"});
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    EXPECT_TRUE(FilesBelow(Dir()).empty());
 }
 
 TEST_F(StorageTest, AFolderNameThatIsNotUtf8EndsTheProgramAndLeavesNoFileAnywhere) {

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/text.h"
@@ -16,8 +20,27 @@
 
 namespace {
 
+using recorddb_test::NestedFolder;
 using recorddb_test::QueryValue;
 using recorddb_test::TempDir;
+
+namespace fs = std::filesystem;
+
+// The names in a folder.
+std::set<std::string> Names(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+// Every file (not folder) below a folder, as paths relative to it.
+std::set<std::string> Files(const fs::path& folder) {
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_directory()) files.insert(fs::relative(entry.path(), folder).string());
+    }
+    return files;
+}
 
 // True when the database's main file is in memory (SQLite names no file for it).
 bool InMemory(const SqliteDB& db) {
@@ -103,6 +126,96 @@ TEST(SqliteDBTest, PathTheFileSystemCannotSpellIsRefused) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
               2);
     EXPECT_EQ(std::filesystem::file_size(dir.File("?.db")), 0u);
+}
+
+// SQLite's own VFS takes database paths of up to 504 bytes (512 with the journal's suffix); the
+// file system takes up to PATH_MAX - 1.
+TEST(SqliteDBTest, LongPathsWorkUpToWhatTheFileSystemTakes) {
+    struct Case {
+        const char* unit;
+        std::size_t length;
+    };
+    for (const Case c : {Case{"a", 505}, Case{"番茄", 1200}, Case{"a", PATH_MAX - 1}, Case{"番茄", PATH_MAX - 1}}) {
+        SCOPED_TRACE(std::string(c.unit) + " " + std::to_string(c.length));
+        TempDir dir;
+        const fs::path folder = NestedFolder(dir.path(), c.unit, c.length, "db.razezuzivu");
+        const std::string path = (folder / "db.razezuzivu").string();
+        ASSERT_EQ(path.size(), c.length);
+        {
+            SqliteDB db;
+            ASSERT_TRUE(db.Open(rt::GbkFromSystemName(path), true));
+            ASSERT_TRUE(db.Execute("CREATE TABLE t (v)"));
+            ASSERT_TRUE(db.Execute("BEGIN; INSERT INTO t VALUES ('" + rt::Gbk("番茄") + "')"));
+            EXPECT_EQ(Names(folder), (std::set<std::string>{"db.razezuzivu", "db.razezuzivu-journal"}))
+                << "the journal lies beside the database";
+            ASSERT_TRUE(db.Execute("COMMIT"));
+        }
+        EXPECT_EQ(Files(dir.path()), std::set<std::string>{fs::relative(path, dir.path()).string()});
+        SqliteDB reopened;
+        ASSERT_TRUE(reopened.Open(rt::GbkFromSystemName(path), false));
+        EXPECT_EQ(QueryValue(reopened.Connection(), "SELECT v FROM t"), rt::Gbk("番茄"));
+    }
+}
+
+TEST(SqliteDBTest, APathTheFileSystemCannotTakeIsRefusedAndNothingIsCreated) {
+    TempDir dir;
+    const fs::path folder = NestedFolder(dir.path(), "a", PATH_MAX, "db.razezuzivu");
+    SqliteDB db;
+    EXPECT_FALSE(db.Open((folder / "db.razezuzivu").string(), true));
+    EXPECT_FALSE(db.IsOpen());
+    EXPECT_TRUE(Files(dir.path()).empty());
+}
+
+TEST(SqliteDBTest, ALongPathIsFoundRelativeToTheCurrentDirectoryAndThroughALink) {
+    TempDir dir;
+    const fs::path folder = NestedFolder(dir.path(), "a", 2000, "db.razezuzivu");
+    const fs::path before = fs::current_path();
+    fs::current_path(folder);
+    {
+        SqliteDB db;
+        EXPECT_TRUE(db.Open("db.razezuzivu", true));
+        EXPECT_TRUE(db.Execute("CREATE TABLE t (v)"));
+    }
+    fs::current_path(before);
+    EXPECT_TRUE(fs::exists(folder / "db.razezuzivu"));
+
+    // A link in a long folder to a database elsewhere: the journal lies beside the database.
+    fs::create_directory(dir.path() / "elsewhere");
+    fs::rename(folder / "db.razezuzivu", dir.path() / "elsewhere" / "real.db");
+    fs::create_symlink(dir.path() / "elsewhere" / "real.db", folder / "db.razezuzivu");
+    SqliteDB linked;
+    ASSERT_TRUE(linked.Open((folder / "db.razezuzivu").string(), false));
+    ASSERT_TRUE(linked.Execute("BEGIN; INSERT INTO t VALUES (1)"));
+    EXPECT_EQ(Names(dir.path() / "elsewhere"), (std::set<std::string>{"real.db", "real.db-journal"}));
+    EXPECT_EQ(Names(folder), std::set<std::string>{"db.razezuzivu"});
+    ASSERT_TRUE(linked.Execute("COMMIT"));
+}
+
+TEST(SqliteDBTest, ConnectionsOnALongPathShareTheLockAndTheBusyTimeoutWaitsForIt) {
+    TempDir dir;
+    const std::string path = (NestedFolder(dir.path(), "a", 1500, "db.razezuzivu") / "db.razezuzivu").string();
+    SqliteDB holder;
+    ASSERT_TRUE(holder.Open(path, true));
+    ASSERT_TRUE(holder.Execute("CREATE TABLE t (v)"));
+    EXPECT_FALSE(holder.InTransaction());
+    ASSERT_TRUE(holder.Execute("BEGIN IMMEDIATE"));
+    EXPECT_TRUE(holder.InTransaction());
+
+    SqliteDB impatient;
+    ASSERT_TRUE(impatient.Open(path, false));
+    EXPECT_FALSE(impatient.Execute("INSERT INTO t VALUES (1)")) << "the other connection holds the write lock";
+
+    SqliteDB waiting;
+    waiting.SetBusyTimeout(10000);  // set while closed: it holds for the connection opened later
+    ASSERT_TRUE(waiting.Open(path, false));
+    std::thread release([&holder] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        holder.Execute("COMMIT");
+    });
+    EXPECT_TRUE(waiting.Execute("INSERT INTO t VALUES (2)")) << "waits until the lock is given up";
+    release.join();
+    EXPECT_FALSE(holder.InTransaction());
+    EXPECT_EQ(QueryValue(holder.Connection(), "SELECT group_concat(v) FROM t"), "2");
 }
 
 TEST(SqliteDBTest, OpenClosesTheOldConnectionEvenWhenItFails) {

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "../nested_folder.h"
+
 namespace recorddb_test {
+
+using tomato_test::NestedFolder;
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TempDir {

@@ -29,7 +29,8 @@ public:
 
     // Closes any open connection first. An empty path or ":memory:" in any letter case asks for an
     // in-memory database, which needs create. Without create a file must already exist. The path
-    // is GBK like every text; one the file system cannot spell is refused.
+    // is GBK like every text; one the file system cannot spell is refused. Paths up to what the
+    // file system takes (below PATH_MAX bytes) can be opened.
     bool Open(const std::string& path = std::string(), bool create = false);
     // False only when SQLite reports the connection busy (a dataset not closed); the object counts
     // as closed afterwards in every case.
@@ -42,10 +43,17 @@ public:
     bool CreateTable(std::string_view table, const SqliteFieldInfo& field);
     bool CreateTable(std::string_view table, std::span<const SqliteFieldInfo> fields);
 
+    // How long an operation waits for a lock that another connection holds before it fails: for
+    // the open connection and every later one. 0 (the default) fails at once.
+    void SetBusyTimeout(int milliseconds);
+    // True while a transaction begun with BEGIN is open; SQLite ends one itself after some errors.
+    bool InTransaction() const;
+
     bool IsOpen() const { return connection_ != nullptr; }
     // The connection that table cursors and datasets borrow; null while closed.
     sqlite3* Connection() const { return connection_; }
 
 private:
     sqlite3* connection_ = nullptr;
+    int busyTimeoutMs_ = 0;
 };

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,13 +58,15 @@ void RunExitRoutineOnce()
     state.exitRoutine();
 }
 
-// The executable's directory as the file system spells it (UTF-8 bytes).
+// The executable's directory as the file system spells it (UTF-8 bytes); empty when the system
+// cannot tell it (a path of PATH_MAX bytes or more, no /proc), so that nothing is looked for or
+// made in whatever directory happens to be current instead.
 std::string NativeProgramDirectory()
 {
-    std::string path(4096, '\0');
-    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
-    if (length <= 0) {
-        return ".";
+    std::string path(PATH_MAX, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {  // a full buffer may hold a cut name
+        return {};
     }
     path.resize(static_cast<std::size_t>(length));
     const auto slash = path.rfind('/');
@@ -197,7 +200,8 @@ bool StartRuntime(int& argc, char** argv)
     }
     detail::EnsureFontSubstitutes();
     detail::EnsureQtTranslations();
-    return ::chdir(NativeProgramDirectory().c_str()) == 0;
+    const std::string directory = NativeProgramDirectory();
+    return !directory.empty() && ::chdir(directory.c_str()) == 0;
 }
 
 int RunMessageLoop()
@@ -320,8 +324,10 @@ void* BindLibraryCommand(std::string_view libraryFile, std::string_view exportNa
     if (auto known = state.libraries.find(file); known != state.libraries.end()) {
         library = known->second;
     } else if (!file.empty()) {
-        const std::string beside = NativeProgramDirectory() + "/" + file;
-        library = ::dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (const std::string directory = NativeProgramDirectory(); !directory.empty()) {
+            const std::string beside = directory + "/" + file;
+            library = ::dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+        }
         if (library == nullptr) {
             library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         }

@@ -10,6 +10,11 @@
 #    in that folder, the program keeps running, and a close request ends it with exit code 0.
 # 3. A folder whose name is not UTF-8: the file cannot be named there, so the program says it
 #    cannot create its database and ends with exit code 0, leaving no file anywhere.
+# 4. A folder named in Chinese whose path is nearly as long as the system takes: the program runs,
+#    its database lies in that folder, and a close request ends it with exit code 0.
+# 5. A folder deeper than the system can name, started from a parent folder: the program cannot
+#    tell its directory, says it cannot create its database, ends with exit code 0 and leaves no
+#    file anywhere (not in the current directory either).
 set -uo pipefail
 
 program=$1
@@ -80,6 +85,15 @@ wait_exit() {
         sleep 0.1
     done
     return 1
+}
+
+# Asks the main window $1 of process $pid to close, as the user's alt+F4 does, and fails unless the
+# program then ends with exit code 0.
+close_expecting_zero() {
+    xdotool windowactivate --sync "$1" 2>/dev/null
+    xdotool key --clearmodifiers alt+F4
+    wait_exit "$pid" 20 || fail "the program did not end after the close request"
+    [ "$code" = 0 ] || fail "exit code $code after the close request, expected 0"
 }
 
 # The standard deviation of the screen's pixels in a rectangle of the main window's client area.
@@ -168,10 +182,7 @@ EOF
 gap=$(region_spread "$shot" 10 396 850 10)
 awk -v s="$gap" 'BEGIN { exit !(s < 1) }' || fail "the empty strip under the chart is not plain (spread $gap)"
 
-xdotool windowactivate --sync "$main" 2>/dev/null
-xdotool key --clearmodifiers alt+F4
-wait_exit "$pid" 20 || fail "the program did not end after the close request"
-[ "$code" = 0 ] || fail "exit code $code after the close request, expected 0"
+close_expecting_zero "$main"
 echo "program ran on with the stand-in library, closed with exit code 0"
 
 echo "== folder name that is not UTF-8"
@@ -186,5 +197,43 @@ xdotool key --clearmodifiers Return
 wait_exit "$pid" 20 || fail "the program did not end after the error box"
 [ "$code" = 0 ] || fail "exit code $code after the error box, expected 0"
 [ "$(find "$work" -name 'db.razezuzivu*' | sort)" = "$databases_before" ] || fail "a database file appeared"
+echo "error box shown, exit code 0, no file created"
+
+# A folder name of 180 bytes (番茄钟 twenty times).
+component=$(printf '番茄钟%.0s' $(seq 20))
+
+echo "== folder path nearly as long as the system takes"
+long="$work/long"
+while [ "$(printf %s "$long/$component/tomatoclock" | wc -c)" -lt 4090 ]; do long="$long/$component"; done
+mkdir -p "$long"
+cp "$standin" "$long/update.so"
+start_copy "$long"
+echo "program path: $(printf %s "$long/tomatoclock" | wc -c) bytes"
+main=$(wait_window "$pid" 20 "$caption") || fail "main window did not appear (log: $(cat "$long/out.log"))"
+[ -f "$long/db.razezuzivu" ] || fail "no database file in the long folder"
+close_expecting_zero "$main"
+echo "program ran in the long folder, its database beside it, closed with exit code 0"
+
+echo "== folder deeper than the system can name"
+databases_before=$(find "$work" -name 'db.*' | sort)
+# Started from a parent folder through a relative path, each short enough to be used, together
+# longer than the system names.
+parent="$work/deep/$component/$component"
+mkdir -p "$parent"
+relative=$(printf "$component/%.0s" $(seq 22))
+mkdir -p "$parent/$relative"
+echo "program path: $(printf %s "$parent/${relative}tomatoclock" | wc -c) bytes"
+# env hands the relative path to the system as it is; bash would make it absolute first.
+(cd "$parent" && cp "$program" "${relative}tomatoclock" && exec env "./${relative}tomatoclock") >"$work/deep.log" 2>&1 &
+pid=$!
+pids+=("$pid")
+box=$(wait_window "$pid" 20 "出错") || fail "no error box appeared (log: $(cat "$work/deep.log"))"
+import -window root "$out/smoke-deep-folder.png"
+xdotool windowactivate --sync "$box" 2>/dev/null
+xdotool key --clearmodifiers Return
+wait_exit "$pid" 20 || fail "the program did not end after the error box"
+[ "$code" = 0 ] || fail "exit code $code after the error box, expected 0"
+databases_after=$(find "$work" -name 'db.*' | sort)
+[ "$databases_after" = "$databases_before" ] || fail "a database file appeared: $databases_after"
 echo "error box shown, exit code 0, no file created"
 echo "PASS"

@@ -26,7 +26,8 @@ void RegisterExitRoutine(void (*routine)());
 void EndProgram(int exitCode);
 void SetEndProgramHook(std::function<void(int exitCode)> hook);
 
-// The directory of the running executable, without a trailing slash. Paths, command lines and
+// The directory of the running executable, without a trailing slash; the empty text when the
+// system cannot tell it (its path is PATH_MAX bytes or longer). Paths, command lines and
 // addresses here are GBK texts like every other; they meet the system as UTF-8 (rt::SystemName),
 // and one the system cannot spell fails the call instead of naming another file.
 std::string ProgramDirectory();
