@@ -134,8 +134,8 @@ const TomatoKind kGoodTomato{1, "update info set value=value+1 where subject='go
 const TomatoKind kBadTomato{2, "update info set value=value+1 where subject='badtomato'",
                             "update info set value=value-5 where subject='integral'", "保存积分时钟失败", false};
 
-// One recording (a tomato with its counters, or a category count) is one transaction, so that the
-// file holds all of it or none of it. BEGIN IMMEDIATE takes the write lock at once (waiting the
+// One recording (a tomato with its counters, a category count, or a missing setting's row) is one
+// transaction, so that the file holds all of it or none of it. BEGIN IMMEDIATE takes the write lock at once (waiting the
 // busy timeout for another copy of the program), so that no step meets that copy's lock halfway.
 // The error boxes of failed steps wait until the transaction has ended: a box runs a nested event
 // loop, in which timer ticks, the close handler or the other copy must not find the database
@@ -184,6 +184,8 @@ public:
         }
         for (std::string_view message : boxes_) ShowErrorBox(message, kUnexpected);
     }
+    // After End: true when everything it wrote is in the file.
+    bool Committed() const { return ended_ && began_ && !failed_; }
     // Ends the recording without its remaining steps, rolling back what it wrote.
     void Abandon() {
         failed_ = true;
@@ -350,9 +352,32 @@ void CloseDatabase() {
 
 std::string ReadInfoValue(const std::string& subject, bool* programEnded) {
     if (programEnded != nullptr) *programEnded = false;
+    const std::string condition = SubjectCondition(subject);
     g_infoTable->MoveFirst();
-    if (g_infoTable->Find(SubjectCondition(subject))) return g_infoTable->ReadText("value");
-    if (!InsertInfoRow(subject, "0") && programEnded != nullptr) *programEnded = true;
+    if (g_infoTable->Find(condition)) return g_infoTable->ReadText("value");
+
+    // Missing. A second copy of the program, started at the same moment on a new file, may be
+    // adding the same subject: the second look and the insert hold the write lock together, so
+    // that each subject keeps one row.
+    Recording adding("数据库操作失败");
+    if (adding.CanWrite()) {
+        g_infoTable->MoveFirst();
+        if (g_infoTable->Find(condition)) {
+            std::string value = g_infoTable->ReadText("value");
+            adding.End();
+            return value;
+        }
+    }
+    bool ended = !InsertInfoRow(subject, "0");
+    if (!ended) {
+        adding.End();
+        if (!adding.Committed()) {
+            // The row is not in the file after all: as any row that cannot be saved.
+            rt::EndProgram(0);
+            ended = true;
+        }
+    }
+    if (ended && programEnded != nullptr) *programEnded = true;
     return {};
 }
 

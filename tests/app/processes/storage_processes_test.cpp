@@ -342,6 +342,11 @@ TEST(TwoCopies, StartedTogetherInAFreshFolderTheyShareOneGoodFile) {
                 wrong.push_back("the file holds " + held + " instead of both copies' tomatoes " +
                                 testing::PrintToString(both));
             }
+            // Each subject keeps one row, also where both copies added it at their first start.
+            const auto repeated = db.Column("SELECT subject FROM info GROUP BY subject HAVING count(*) > 1");
+            if (repeated && !repeated->empty()) {
+                wrong.push_back("subjects with more than one row: " + testing::PrintToString(*repeated));
+            }
             const std::string memo = db.Value("note");
             if (memo != "first copy" && memo != "second copy") wrong.push_back("the memo is " + memo);
         }
