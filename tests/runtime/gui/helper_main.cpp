@@ -191,6 +191,15 @@ int PrintQtTexts()
     return 0;
 }
 
+// Prints the line from the event loop that runs next, so that a reader knows that loop runs.
+void SayFromTheNextLoop(const char* line)
+{
+    QTimer::singleShot(0, [line] {
+        std::fputs(line, stdout);
+        std::fflush(stdout);
+    });
+}
+
 int EndWithTheSession(bool insideBox)
 {
     const bool watching = rt::SetSessionEndHandler([] {
@@ -211,19 +220,12 @@ int EndWithTheSession(bool insideBox)
                 return;
             }
             opened = true;
-            // Said from inside the box's own loop, so the signal is sure to meet the box.
-            QTimer::singleShot(0, [] {
-                std::fputs("box open\n", stdout);
-                std::fflush(stdout);
-            });
+            SayFromTheNextLoop("box open\n");  // the box's own loop: the signal is sure to meet the box
             rt::ShowMessageBox("waiting", 0x40, "helper");
             std::fputs("box returned\n", stdout);
         }));
     } else {
-        QTimer::singleShot(0, [] {
-            std::fputs("ready\n", stdout);
-            std::fflush(stdout);
-        });
+        SayFromTheNextLoop("ready\n");
     }
     RunWindow(w);
     return 99;
