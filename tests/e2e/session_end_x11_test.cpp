@@ -169,21 +169,28 @@ protected:
         return "exit code " + std::to_string(program_.exitCode());
     }
 
+    // The program's visible windows other than `main`.
+    QStringList OtherWindows(const QString& main) {
+        QStringList windows = Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                       QString::number(program_.processId())})
+                                  .split(u'\n', Qt::SkipEmptyParts);
+        windows.removeAll(main);
+        return windows;
+    }
+
     // The main window's tomato running, the floating bar on: its appearance says it runs.
     bool StartTomato(const QString& main) {
         Click(main, 375, 20);  // ShowBarCheck
-        Click(main, 165, 19);  // CategoryCombo: its list opens
+        // The category from CategoryCombo's list, once the list is there, and gone again.
+        Click(main, 165, 19);
+        if (!QTest::qWaitFor([&] { return !OtherWindows(main).isEmpty(); }, 20000)) return false;
         Keys({QStringLiteral("Down"), QStringLiteral("Return")});
+        if (!QTest::qWaitFor([&] { return OtherWindows(main).isEmpty(); }, 20000)) return false;
         Click(main, 60, 19);  // StartButton
-        QString bar;
         return QTest::qWaitFor(
             [&] {
-                const QStringList windows =
-                    Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                             QString::number(program_.processId())})
-                        .split(u'\n', Qt::SkipEmptyParts);
-                for (const QString& w : windows) {
-                    if (w != main && Xdotool({QStringLiteral("getwindowgeometry"), w}).contains(u"220x16")) return true;
+                for (const QString& w : OtherWindows(main)) {
+                    if (Xdotool({QStringLiteral("getwindowgeometry"), w}).contains(u"220x16")) return true;
                 }
                 return false;
             },
