@@ -11,6 +11,7 @@
 #include "runtime/program.h"
 #include "runtime/text.h"
 #include "runtime/window.h"
+#include "session_end.h"
 #include "settings.h"
 #include "storage.h"
 #include "timer.h"
@@ -193,6 +194,8 @@ int ProgramStart() {
     app::DefineProgramWindows();
     InitGlobals();
     rt::RegisterExitRoutine(FreeGlobals);
+    // Before the main window loads: the database's error boxes at start are inside its load.
+    (void)WatchSessionEnd();
     rt::LoadWindow(app::kMainWindow);
     rt::RunMessageLoop();
     return 0;
@@ -214,6 +217,7 @@ void FreeGlobals() {
     delete g_infoTable;
     g_infoTable = nullptr;
     g_dbPath.clear();
+    ForgetLoadedSettings();
 }
 
 void OnMainWindowCreated() {

@@ -11,6 +11,8 @@
 
 namespace {
 
+bool g_settingsLoaded = false;
+
 rt::Component* MainComponent(std::string_view name) {
     return rt::FindComponent("MainWindow", name);
 }
@@ -47,6 +49,7 @@ void SaveSettings() {
 }
 
 void LoadSettings() {
+    g_settingsLoaded = false;
     bool ended = false;
     const std::string alert = ReadInfoValue("alertwave", &ended);
     if (ended) return;
@@ -71,4 +74,9 @@ void LoadSettings() {
     const std::string showBar = ReadInfoValue("showPBar", &ended);
     if (ended) return;
     ApplyCheck("ShowBarCheck", showBar);
+    g_settingsLoaded = true;
 }
+
+bool SettingsLoaded() { return g_settingsLoaded; }
+
+void ForgetLoadedSettings() { g_settingsLoaded = false; }

@@ -1,11 +1,14 @@
-// The program's frame: the two windows as designed, the close handler, the sponsor button and the
-// first activation without the update library (this test program has none beside it).
+// The program's frame: the two windows as designed, the close handler, the end of the session, the
+// sponsor button and the first activation without the update library (this test program has none
+// beside it).
 
 #include <gtest/gtest.h>
 
 #include <QFont>
 #include <QWidget>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "recorddb/sqlite_db.h"
 #include "runtime/messagebox.h"
 #include "runtime/window.h"
+#include "session_end.h"
 
 namespace apptest {
 namespace {
@@ -232,6 +236,93 @@ TEST_F(ProgramTest, CloseQuestionOpenAcrossTheNaturalEndRecordsOnce) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].state, 1);
     EXPECT_EQ(InfoValue("badtomato"), "0");
+}
+
+// The end of the session (the signals' path to it is the runtime's): what a close while idle saves,
+// without a question; once the database is closed, a further end finds nothing to save.
+TEST_F(ProgramTest, SessionEndSavesTheSettingsAndEndsWithZeroWithoutAsking) {
+    ChangeSettings();
+    Comp("TickSoundCheck").SetChecked(true);
+    OnSessionEnd();
+    EXPECT_EQ(timeline, (std::vector<std::string>{"exit 0"}));
+    EXPECT_FALSE(g_db->IsOpen());
+    ExpectSettingsSaved();
+
+    Comp("NoteEdit").SetContent(G("晚了"));
+    OnSessionEnd();
+    EXPECT_EQ(timeline, (std::vector<std::string>{"exit 0", "exit 0"})) << "no box for a closed database";
+    ExpectSettingsSaved();
+}
+
+// Nobody is there to say how the tomato went: the end records nothing for a running tomato, for one
+// whose close question is open, or for one whose completion question is open.
+TEST_F(ProgramTest, SessionEndRecordsNoTomato) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::function<void()>& end)> reach;
+        std::vector<std::string> boxes;  // shown before the end
+    };
+    const Case cases[] = {
+        {"running", [&](const auto& end) { end(); }, {}},
+        {"close question open",
+         [&](const auto& end) {
+             Answer(rt::kAnswerNo, end);
+             CloseProgram();
+         },
+         {"box 关闭确认|番茄钟已开始，是否强制关闭并累计一个烂番茄？|0x24"}},
+        {"completion question open",
+         [&](const auto& end) {
+             Answer(rt::kAnswerYes, end);
+             TickAt(1500);
+         },
+         {"box 番茄时钟结束！|您是否正常完成了这个番茄鈡？|0x24"}},  // the alert is switched off
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartTomato();
+        TickAt(60);
+        ChangeSettings();
+        std::vector<std::string> atEnd;
+        std::size_t rowsAtEnd = 99;
+        std::optional<std::string> badAtEnd;
+        // Under the end seam the handler that waited goes on afterwards; the real process ends here.
+        c.reach([&] {
+            OnSessionEnd();
+            atEnd = timeline;
+            rowsAtEnd = TomatoRows().size();
+            badAtEnd = InfoValue("badtomato");
+            ExpectSettingsSaved();
+        });
+        std::vector<std::string> expected = c.boxes;
+        expected.push_back("exit 0");
+        EXPECT_EQ(atEnd, expected);
+        EXPECT_EQ(rowsAtEnd, 0u);
+        EXPECT_EQ(badAtEnd, "0");
+        EndProcess();
+        StartProgram();
+        ClearRecords();
+    }
+}
+
+// Until the settings have been loaded the window shows its design values; an end then (here inside
+// the error box of a row that cannot be added at start) saves none of them over the stored ones.
+TEST_F(ProgramTest, SessionEndBeforeTheSettingsAreLoadedSavesNothing) {
+    EndProcess();
+    ExecSql("update info set value='1' where subject='showPBar'");
+    ExecSql("update info set value='300' where subject='tag_top'");
+    ExecSql("delete from info where subject='note'");
+    ExecSql("create trigger no_new_rows before insert on info begin select raise(abort, 'read only'); end");
+    const std::vector<InfoRow> stored = InfoRows();
+    std::vector<std::string> atEnd;
+    Answer(rt::kAnswerOk, [&] {
+        OnSessionEnd();
+        atEnd = timeline;
+    });
+    StartProgram();
+    EXPECT_EQ(atEnd, (std::vector<std::string>{"box 发生意外|数据库操作失败|0x10", "exit 0"}));
+    EXPECT_EQ(InfoValue("showPBar"), "1");
+    EXPECT_EQ(InfoValue("tag_top"), "300");
+    EXPECT_EQ(InfoRows(), stored);
 }
 
 TEST_F(ProgramTest, FirstActivationWithoutTheLibraryEndsWithMinusOne) {

@@ -20,11 +20,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -38,6 +40,8 @@
 #include "recorddb/sqlite_db.h"
 #include "reply_signing.h"
 #include "runtime/datetime.h"
+#include "runtime/program.h"
+#include "session_end.h"
 
 namespace apptest {
 namespace {
@@ -323,6 +327,101 @@ TEST_F(UpdateEndToEnd, MainWindowTimerTicksWhileTheServerIsSlow) {
     ExpectOnlyUpdateGets(1);
     EXPECT_TRUE(timeline.empty()) << "first: " << (timeline.empty() ? "" : timeline.front());
     ExpectProgramCarriesOn();
+}
+
+// The end of the session reaches the program inside the library's loops too (the library has its
+// own copy of the runtime, with nothing of the program's handler in it): while the call waits for
+// the server, and while the library's question is open. The settings are saved, the database
+// closed and the end asked for with 0 there and then, before the call returns.
+class SessionEndInsideTheUpdateCall : public UpdateEndToEnd {
+protected:
+    void SetUp() override {
+        UpdateEndToEnd::SetUp();
+        ASSERT_TRUE(WatchSessionEnd());
+        // The end as the fixture records it, and whether it came while the call was still running
+        // and the library's question was open.
+        rt::SetEndProgramHook([this](int code) {
+            exitCodes.push_back(code);
+            endedInsideCall = calling;
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            endedInsideQuestion = box != nullptr && box->isVisible() && box->windowTitle() == kQuestionCaption;
+            noteAtEnd = InfoValue("note");
+        });
+        Comp("NoteEdit").SetContent(G("更新时写的备忘"));
+    }
+    void TearDown() override {
+        rt::SetSessionEndHandler({});
+        UpdateEndToEnd::TearDown();
+    }
+    void CallUpdate() {
+        calling = true;
+        FirstActivation();
+        calling = false;
+    }
+
+    bool calling = false;
+    bool endedInsideCall = false;
+    bool endedInsideQuestion = false;
+    std::optional<std::string> noteAtEnd;
+};
+
+TEST_F(SessionEndInsideTheUpdateCall, WhileTheCallWaitsForTheServer) {
+    // The server answers only once the end has come (or after 10 s, and the test fails).
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    auto requested = std::make_shared<std::atomic<bool>>(false);
+    server_.SetHandler([ended, requested](const Request&) {
+        *requested = true;
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!*ended && Clock::now() < deadline) std::this_thread::sleep_for(milliseconds(5));
+        return Response::Ok(SignedReply("1.2.2"));
+    });
+    rt::SetEndProgramHook([this, ended](int code) {
+        exitCodes.push_back(code);
+        endedInsideCall = calling;
+        noteAtEnd = InfoValue("note");
+        *ended = true;
+    });
+    QTimer signaller;
+    QObject::connect(&signaller, &QTimer::timeout, [&] {
+        if (!*requested) return;
+        signaller.stop();
+        std::raise(SIGTERM);
+    });
+    signaller.start(10);
+    CallUpdate();
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    EXPECT_TRUE(endedInsideCall);
+    EXPECT_EQ(noteAtEnd, G("更新时写的备忘"));
+    EXPECT_FALSE(g_db->IsOpen());
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(SessionEndInsideTheUpdateCall, WhileTheLibrarysQuestionIsOpen) {
+    const std::string reply = SignedReply("1.2.3");
+    server_.SetHandler([reply](const Request&) { return Response::Ok(reply); });
+    // Raises the signal once the question is up, and answers No once the end has come (the real
+    // process would have ended there).
+    bool raised = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) return;
+        if (!raised) {
+            raised = true;
+            std::raise(SIGHUP);
+        } else if (!exitCodes.empty() && box->button(QMessageBox::No) != nullptr) {
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    poll.start(10);
+    CallUpdate();
+    EXPECT_TRUE(raised) << "the question never came";
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    EXPECT_TRUE(endedInsideCall);
+    EXPECT_TRUE(endedInsideQuestion);
+    EXPECT_EQ(noteAtEnd, G("更新时写的备忘"));
+    EXPECT_FALSE(g_db->IsOpen());
+    EXPECT_TRUE(shell_->Opened(0, milliseconds(0)).empty());
 }
 
 }  // namespace

@@ -155,6 +155,9 @@ bool IsOpen(const WindowImpl* window);
 // handler refused. Handlers are copied before they run, so a handler may close its own window.
 bool FireWindowEvent(WindowImpl& window, std::string_view component, EventKind kind);
 
+// True once EndProgram has begun the orderly end (windows, sound, the exit routine).
+bool OrderlyEndBegun();
+
 // Stops every real sound and releases what the player holds; the orderly end calls it.
 void ShutdownSound();
 // How many windows are open now.

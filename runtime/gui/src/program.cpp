@@ -177,6 +177,8 @@ std::string QtPlatformFor(const PlatformEnvironment& environment, int argc, cons
     return IsSet(environment.waylandDisplay) ? "xcb;wayland" : "xcb";
 }
 
+bool OrderlyEndBegun() { return State().ending; }
+
 void NoteWindowCountChanged(std::size_t openWindows)
 {
     if (openWindows == 0 && State().loopDepth > 0 && QCoreApplication::instance() != nullptr) {

@@ -5,6 +5,9 @@
 //   missing-lib   binds a command of a library that does not exist (the box is printed, not shown)
 //   qt-texts      prints Qt's own texts as the program shows them: the buttons of a Yes/No and an
 //                 OK box (answered from a timer) and the memo's edit menu, then "ran on"
+//   session-end [box]  prints "ready" once it watches for the end of the session (with box: "box
+//                 open" once a message box is open, and waits inside it); at SIGTERM, SIGHUP or
+//                 SIGINT its handler prints "session end" and ends the program with 0
 // The exit routine prints "exit routine" each time it runs.
 #include "runtime/messagebox.h"
 #include "runtime/program.h"
@@ -188,6 +191,46 @@ int PrintQtTexts()
     return 0;
 }
 
+// Prints the line from the event loop that runs next, so that a reader knows that loop runs.
+void SayFromTheNextLoop(const char* line)
+{
+    QTimer::singleShot(0, [line] {
+        std::fputs(line, stdout);
+        std::fflush(stdout);
+    });
+}
+
+int EndWithTheSession(bool insideBox)
+{
+    const bool watching = rt::SetSessionEndHandler([] {
+        std::fputs("session end\n", stdout);
+        rt::EndProgram(0);
+        std::fputs("EndProgram returned\n", stdout);
+    });
+    if (!watching) {
+        return 96;
+    }
+    rt::WindowDesign w = HelperWindow();
+    w.startWindow = true;
+    if (insideBox) {
+        w.components.push_back(TimerDesign("Opener", 10));
+        static bool opened = false;
+        w.events.push_back(OnTick("Opener", [] {
+            if (opened) {
+                return;
+            }
+            opened = true;
+            SayFromTheNextLoop("box open\n");  // the box's own loop: the signal is sure to meet the box
+            rt::ShowMessageBox("waiting", 0x40, "helper");
+            std::fputs("box returned\n", stdout);
+        }));
+    } else {
+        SayFromTheNextLoop("ready\n");
+    }
+    RunWindow(w);
+    return 99;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -211,6 +254,9 @@ int main(int argc, char** argv)
     }
     if (mode == "qt-texts") {
         return PrintQtTexts();
+    }
+    if (mode == "session-end") {
+        return EndWithTheSession(argc > 2 && std::string(argv[2]) == "box");
     }
     return 97;
 }

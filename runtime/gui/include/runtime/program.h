@@ -26,6 +26,16 @@ void RegisterExitRoutine(void (*routine)());
 void EndProgram(int exitCode);
 void SetEndProgramHook(std::function<void(int exitCode)> hook);
 
+// The end of the session without a close: SIGTERM (logout, shutdown), SIGHUP (the terminal has
+// gone), SIGINT (Ctrl+C). Once a handler is set, these signals no longer end the process on the
+// spot: the handler runs on the UI thread, from the message loop or from any loop nested in a
+// handler (a message box, a wait for a worker thread), and is to end the program (EndProgram). It
+// is not re-entered, and not called once the orderly end has begun: a signal that arrives then
+// belongs to the same end. A signal the process was started with ignored stays ignored; programs
+// started from here get the signals as they would without it. An empty handler gives the signals
+// back what they did before. False when they cannot be watched (no application object, no pipe).
+bool SetSessionEndHandler(std::function<void()> handler);
+
 // The directory of the running executable, without a trailing slash; the empty text when the
 // system cannot tell it (its path is PATH_MAX bytes or longer). Paths, command lines and
 // addresses here are GBK texts like every other; they meet the system as UTF-8 (rt::SystemName),

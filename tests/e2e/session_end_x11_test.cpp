@@ -1,0 +1,275 @@
+// The real program ended by the session (SIGTERM, SIGHUP, SIGINT) on a real X server with a window
+// manager (run_with_wm.sh): a copy of the built program with the real update.so beside it in a
+// temporary program directory, used as a user would, through xdotool: a memo typed and pasted into
+// the memo box, a check box clicked, a tomato started, the window closed. Then the signal, the exit
+// code, and what the database file holds.
+//
+// That the program has taken in every key before the signal comes is seen through the clipboard:
+// the memo is selected and copied in the program, and the copy read back here.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/text.h"
+
+namespace {
+
+constexpr int kSignals[] = {SIGTERM, SIGHUP, SIGINT};
+
+// Runs xdotool with the arguments; its standard output, trimmed.
+QString Xdotool(const QStringList& arguments) {
+    QProcess tool;
+    tool.start(QStringLiteral("xdotool"), arguments);
+    if (!tool.waitForFinished(10000)) {
+        tool.kill();
+        tool.waitForFinished();
+        ADD_FAILURE() << "xdotool " << arguments.join(u' ').toStdString() << " did not finish";
+        return {};
+    }
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
+
+// The value column of one info subject, as stored (GBK bytes); "(no row)" when there is none.
+std::string StoredInfo(const std::string& db, const std::string& subject) {
+    std::string value = "(no row)";
+    sqlite3* connection = nullptr;
+    if (sqlite3_open_v2(db.c_str(), &connection, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(connection, "select value from info where subject=?", -1, &statement, nullptr);
+        sqlite3_bind_text(statement, 1, subject.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(statement) == SQLITE_ROW) {
+            const auto* text = static_cast<const char*>(sqlite3_column_blob(statement, 0));
+            value = std::string(text != nullptr ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, 0)));
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(connection);
+    return value;
+}
+
+int TomatoRowCount(const std::string& db) {
+    int count = -1;
+    sqlite3* connection = nullptr;
+    if (sqlite3_open_v2(db.c_str(), &connection, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(connection, "select count(*) from tomato", -1, &statement, nullptr);
+        if (sqlite3_step(statement) == SQLITE_ROW) count = sqlite3_column_int(statement, 0);
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(connection);
+    return count;
+}
+
+class SessionEndOnX11 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "run this test through run_with_wm.sh";
+        for (const char* file : {TOMATO_PROGRAM, TOMATO_UPDATE_LIBRARY}) {
+            const QString source = QString::fromUtf8(file);
+            ASSERT_TRUE(QFile::copy(source, dir_.filePath(QFileInfo(source).fileName()))) << file;
+        }
+    }
+    void TearDown() override {
+        if (program_.state() != QProcess::NotRunning) {
+            program_.kill();
+            program_.waitForFinished();
+        }
+    }
+
+    std::string DbPath() const { return dir_.filePath(QStringLiteral("db.razezuzivu")).toStdString(); }
+
+    // Starts the copy as a desktop would: no signal ignored, whatever this test was started with.
+    void Start() {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // A sanitizer build would report the X and Qt libraries' leaks at exit in place of the
+        // exit code this test reads; the unit tests look for leaks.
+        const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                           (asan.isEmpty() ? QString() : asan + u':') + QStringLiteral("detect_leaks=0"));
+        program_.setProcessEnvironment(environment);
+        program_.setProgram(dir_.filePath(QStringLiteral("tomatoclock")));
+        program_.setWorkingDirectory(QDir::rootPath());
+        program_.setProcessChannelMode(QProcess::ForwardedChannels);
+        program_.setChildProcessModifier([] {
+            for (const int s : kSignals) ::signal(s, SIG_DFL);
+        });
+        program_.start();
+        ASSERT_TRUE(program_.waitForStarted(10000));
+    }
+
+    // A visible window of the program whose name matches; empty when none comes within 20 s.
+    QString WaitForWindow(const QString& name) {
+        QString window;
+        (void)QTest::qWaitFor(
+            [&] {
+                const QStringList found =
+                    Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                             QString::number(program_.processId()), QStringLiteral("--name"), name})
+                        .split(u'\n', Qt::SkipEmptyParts);
+                window = found.value(0);
+                return !window.isEmpty() || program_.state() == QProcess::NotRunning;
+            },
+            20000);
+        return window;
+    }
+
+    QString StartAndWaitForMainWindow() {
+        Start();
+        const QString main = WaitForWindow(QStringLiteral("Tavik tomato"));
+        if (!main.isEmpty()) Xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), main});
+        return main;
+    }
+
+    // A click at a point of the main window's client area.
+    void Click(const QString& main, int x, int y) {
+        Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), main, QString::number(x), QString::number(y),
+                 QStringLiteral("click"), QStringLiteral("1")});
+    }
+    void Keys(const QStringList& keys) {
+        Xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--clearmodifiers")} + keys);
+    }
+
+    // Types and pastes the memo into the memo box (Chinese text comes in by the clipboard, as a
+    // user without an input method would bring it), then waits until the program has it: the memo,
+    // selected and copied there, is what the clipboard here reads.
+    bool EnterMemo(const QString& main) {
+        Click(main, 400, 450);
+        Xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), QStringLiteral("abc ")});
+        QGuiApplication::clipboard()->setText(QString::fromUtf8("备忘：写报告"));
+        Keys({QStringLiteral("ctrl+v"), QStringLiteral("Return")});
+        Xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), QStringLiteral("it's")});
+        Keys({QStringLiteral("ctrl+a"), QStringLiteral("ctrl+c")});
+        return QTest::qWaitFor([] { return QGuiApplication::clipboard()->text() == kMemo; }, 20000);
+    }
+
+    // Sends the signal and waits for the end: true when the program ended by itself with 0.
+    bool EndsWithZeroAfter(int signal) {
+        ::kill(static_cast<pid_t>(program_.processId()), signal);
+        if (!program_.waitForFinished(20000)) return false;
+        return program_.exitStatus() == QProcess::NormalExit && program_.exitCode() == 0;
+    }
+    std::string EndDescription() const {
+        if (program_.state() != QProcess::NotRunning) return "still running";
+        if (program_.exitStatus() == QProcess::CrashExit) return "ended by a signal";
+        return "exit code " + std::to_string(program_.exitCode());
+    }
+
+    // The program's visible windows other than `main`.
+    QStringList OtherWindows(const QString& main) {
+        QStringList windows = Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                       QString::number(program_.processId())})
+                                  .split(u'\n', Qt::SkipEmptyParts);
+        windows.removeAll(main);
+        return windows;
+    }
+
+    // The main window's tomato running, the floating bar on: its appearance says it runs.
+    bool StartTomato(const QString& main) {
+        Click(main, 375, 20);  // ShowBarCheck
+        // The category from CategoryCombo's list, once the list is there, and gone again.
+        Click(main, 165, 19);
+        if (!QTest::qWaitFor([&] { return !OtherWindows(main).isEmpty(); }, 20000)) return false;
+        Keys({QStringLiteral("Down"), QStringLiteral("Return")});
+        if (!QTest::qWaitFor([&] { return OtherWindows(main).isEmpty(); }, 20000)) return false;
+        Click(main, 60, 19);  // StartButton
+        return QTest::qWaitFor(
+            [&] {
+                for (const QString& w : OtherWindows(main)) {
+                    if (Xdotool({QStringLiteral("getwindowgeometry"), w}).contains(u"220x16")) return true;
+                }
+                return false;
+            },
+            20000);
+    }
+
+    static inline const QString kMemo = QString::fromUtf8("abc 备忘：写报告\nit's");
+    QTemporaryDir dir_;
+    QProcess program_;
+};
+
+class SessionEndSignalOnX11 : public SessionEndOnX11, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SessionEndSignalOnX11, MemoAndSettingsTypedSinceTheStartAreInTheFile) {
+    const QString main = StartAndWaitForMainWindow();
+    ASSERT_FALSE(main.isEmpty()) << "no main window";
+    Click(main, 230, 20);  // TickSoundCheck, off in a new file
+    ASSERT_TRUE(EnterMemo(main)) << "the memo never reached the program; the clipboard holds "
+                                 << QGuiApplication::clipboard()->text().toStdString();
+    EXPECT_TRUE(EndsWithZeroAfter(GetParam())) << EndDescription();
+    EXPECT_EQ(StoredInfo(DbPath(), "note"), rt::Gbk("abc 备忘：写报告\r\nit's")) << "GBK bytes, the line break CR LF";
+    EXPECT_EQ(StoredInfo(DbPath(), "clickListToStart"), "1");
+    EXPECT_EQ(StoredInfo(DbPath(), "alertwave"), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SessionEndSignalOnX11, ::testing::ValuesIn(kSignals),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SIGTERM ? "SIGTERM"
+                                                : info.param == SIGHUP ? "SIGHUP"
+                                                                       : "SIGINT");
+                         });
+
+TEST_F(SessionEndOnX11, RunningTomatoIsNotRecorded) {
+    const QString main = StartAndWaitForMainWindow();
+    ASSERT_FALSE(main.isEmpty()) << "no main window";
+    ASSERT_TRUE(StartTomato(main)) << "the tomato did not start (no floating bar)";
+    ASSERT_TRUE(EnterMemo(main));
+    EXPECT_TRUE(EndsWithZeroAfter(SIGTERM)) << EndDescription();
+    EXPECT_EQ(TomatoRowCount(DbPath()), 0);
+    EXPECT_EQ(StoredInfo(DbPath(), "badtomato"), "0");
+    EXPECT_EQ(StoredInfo(DbPath(), "integral"), "0");
+    EXPECT_EQ(StoredInfo(DbPath(), "showPBar"), "1");
+    EXPECT_EQ(StoredInfo(DbPath(), "note"), rt::Gbk("abc 备忘：写报告\r\nit's"));
+}
+
+TEST_F(SessionEndOnX11, CloseQuestionOpenAnswersNothingAndRecordsNothing) {
+    const QString main = StartAndWaitForMainWindow();
+    ASSERT_FALSE(main.isEmpty()) << "no main window";
+    ASSERT_TRUE(StartTomato(main)) << "the tomato did not start (no floating bar)";
+    Xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), main});
+    Keys({QStringLiteral("alt+F4")});
+    ASSERT_FALSE(WaitForWindow(QString::fromUtf8("关闭确认")).isEmpty()) << "no close question";
+    EXPECT_TRUE(EndsWithZeroAfter(SIGTERM)) << EndDescription();
+    EXPECT_EQ(TomatoRowCount(DbPath()), 0);
+    EXPECT_EQ(StoredInfo(DbPath(), "badtomato"), "0");
+    EXPECT_EQ(StoredInfo(DbPath(), "showPBar"), "1");
+}
+
+// A file that is not a database: the start ends in an error box. The end that comes while it is
+// open saves nothing into that file, and asks nothing.
+TEST_F(SessionEndOnX11, ErrorBoxAtStartEndsWithZeroAndTheFileUntouched) {
+    const QByteArray notADatabase("these are not the bytes of a database file\n");
+    {
+        QFile file(QString::fromStdString(DbPath()));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(notADatabase);
+    }
+    Start();
+    ASSERT_FALSE(WaitForWindow(QString::fromUtf8("发生意外")).isEmpty()) << "no error box";
+    EXPECT_TRUE(EndsWithZeroAfter(SIGTERM)) << EndDescription();
+    QFile file(QString::fromStdString(DbPath()));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), notADatabase);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QGuiApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
