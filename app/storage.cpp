@@ -348,6 +348,12 @@ void CloseDatabase() {
     g_tomatoTable->Close();
     g_infoTable->Close();
     g_db->Close();
+    // Closed while a new file is still being built (the session ends during one of its error
+    // boxes): the unfinished file goes, as it would after the box.
+    if (!g_buildingPath.empty()) {
+        rt::DeleteFileCommand(g_buildingPath);
+        g_buildingPath.clear();
+    }
 }
 
 std::string ReadInfoValue(const std::string& subject, bool* programEnded) {

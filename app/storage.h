@@ -19,7 +19,8 @@ bool OpenDatabase();
 bool CreateDatabase();
 // g_lastEnd = the created value of the tomato row with the highest id, 0 for an empty table.
 void LoadLastRazezuZivu();
-// Closes both cursors and the database; a second call changes nothing.
+// Closes both cursors and the database; a new file still being built under its own name goes. A
+// second call changes nothing.
 void CloseDatabase();
 
 // The stored value of an info subject. A missing subject is added with "0" and reads as the empty

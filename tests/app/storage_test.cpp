@@ -17,6 +17,7 @@
 #include "recorddb/sqlite_db.h"
 #include "runtime/messagebox.h"
 #include "runtime/text.h"
+#include "session_end.h"
 #include "storage.h"
 
 namespace apptest {
@@ -620,6 +621,22 @@ TEST_P(TableFailureTest, ATableThatCannotBeCreatedTakesTheNewFileWithIt) {
     EXPECT_EQ(boxes.size(), 1u) << testing::PrintToString(BoxMessages());
     EXPECT_EQ(exitCodes, std::vector<int>{0});
     EXPECT_TRUE(fs::is_empty(Dir())) << "neither the file nor a journal is left";
+}
+
+TEST_P(TableFailureTest, ASessionEndDuringItsBoxAlsoTakesTheNewFileWithIt) {
+    const TableFailureCase& c = GetParam();
+    bool emptyAtTheEnd = false;
+    Answer(1, [&] {
+        OnSessionEnd();
+        emptyAtTheEnd = fs::is_empty(Dir());  // the process ends here
+    });
+    {
+        const FileSizeLimit limit(c.limit);
+        StartProgram();
+    }
+    ASSERT_FALSE(exitCodes.empty());
+    EXPECT_EQ(exitCodes.front(), 0);
+    EXPECT_TRUE(emptyAtTheEnd) << "neither the file nor a journal is left";
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, TableFailureTest,
