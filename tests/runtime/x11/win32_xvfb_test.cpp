@@ -122,6 +122,52 @@ TEST_F(OnX11, TopmostIsAskedForOnlyWhenItChanges) {
     }
 }
 
+TEST_F(OnX11, TopmostAgainGoesAboveAWindowThatCoversItAndOnlyThen) {
+    // No window here takes the focus: a manager may keep a window entering the always-on-top
+    // layer under the focused one (openbox).
+    const bool managed = !other.ManagerName().empty();
+    const Window window = other.CreateWindow(600, 100, 200, 100, 0x0000FF, "topmost", /*focusable=*/false);
+    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(window); }));
+    ASSERT_TRUE(w::SetWindowPos(window, w::HWND_TOPMOST, 0, 0, 0, 0, kNoSizeNoMove));
+    if (managed) {
+        ASSERT_TRUE(WaitUntil([&] { return other.IsAbove(window); }));
+    }
+
+    // Other windows come, one after the other: always-on-top ones above it (on the bare server
+    // plain windows, stacked above it by their map), an ordinary one under it. Only one that lies
+    // above it and covers part of it makes it rise.
+    struct Case {
+        const char* what;
+        int x, y;
+        bool above, rises;
+    };
+    const Case cases[] = {{"above it, beside it", 850, 100, true, false},
+                          {"under it, over a part of it", 650, 120, false, false},
+                          {"above it, over a corner of it", 790, 190, true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Window cover = other.CreateWindow(c.x, c.y, 200, 100, 0x00FF00, c.what, /*focusable=*/false);
+        ASSERT_TRUE(WaitUntil([&] { return other.Viewable(cover); }));
+        if (!c.above) {
+            XLowerWindow(other.display(), cover);
+        } else if (managed) {
+            other.MakeAbove(cover);
+            ASSERT_TRUE(WaitUntil([&] { return other.IsAbove(cover); }));
+        }
+        ASSERT_TRUE(WaitUntil([&] { return other.StackedAbove(cover, window) == c.above; }));
+        other.WatchRequests();
+        EXPECT_TRUE(w::SetWindowPos(window, w::HWND_TOPMOST, 0, 0, 0, 0, kNoSizeNoMove));
+        if (c.rises) {
+            EXPECT_TRUE(WaitUntil([&] { return other.StackedAbove(window, cover); }));
+        } else {
+            QTest::qWait(200);  // time for a raise that should not have been asked for
+            EXPECT_EQ(other.StackedAbove(cover, window), c.above);
+            EXPECT_EQ(other.TakeRequests(window), 0);
+        }
+        EXPECT_EQ(other.IsAbove(window), managed);
+    }
+}
+
 TEST_F(OnX11, AWindowThatNeverTakesTheFocusSaysSoAndStaysOutOfTheTaskbar) {
     QWidget active;
     active.setGeometry(100, 100, 300, 200);
