@@ -5,8 +5,10 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <X11/Xatom.h>
@@ -32,6 +34,14 @@ public:
     ~OtherClient() {
         if (display_ == nullptr) return;
         for (Window window : windows_) XDestroyWindow(display_, window);
+        XSync(display_, False);
+        // The X server may give the next client the same window ids: until the manager has let
+        // these go, it would take a new window for an old one (mutter does, with its place).
+        for (int i = 0; i < 200 && std::any_of(windows_.begin(), windows_.end(),
+                                                [&](Window window) { return StackingIndex(window) >= 0; });
+             ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         XCloseDisplay(display_);
     }
     OtherClient(const OtherClient&) = delete;
