@@ -64,10 +64,18 @@ std::vector<unsigned long> States(Display* display, XWindowId window) {
 
 }  // namespace
 
+XWindowId Root(Display* display) { return DefaultRootWindow(display); }
+
+unsigned long InternAtom(Display* display, const char* name) { return XInternAtom(display, name, False); }
+
 XWindowId ActiveWindow(Display* display) {
     std::vector<unsigned long> active;
     ReadList(display, DefaultRootWindow(display), "_NET_ACTIVE_WINDOW", XA_WINDOW, active);
     return active.empty() ? 0 : static_cast<XWindowId>(active[0]);  // xfwm4 adds a second value
+}
+
+void Activate(Display* display, XWindowId window) {
+    AskManager(display, window, "_NET_ACTIVE_WINDOW", {kSourcePager, CurrentTime, 0 /* no active window of ours */});
 }
 
 bool HasState(Display* display, XWindowId window, const char* state) {

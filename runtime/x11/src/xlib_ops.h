@@ -16,8 +16,15 @@ struct Rect {
     friend bool operator==(const Rect&, const Rect&) = default;
 };
 
+// The root window of the default screen, and the atom of a name.
+XWindowId Root(_XDisplay* display);
+unsigned long InternAtom(_XDisplay* display, const char* name);
+
 // The window named by the root window's _NET_ACTIVE_WINDOW, or 0 when the property is missing.
 XWindowId ActiveWindow(_XDisplay* display);
+
+// Asks the window manager to make the window the active one, as a pager asks for the user.
+void Activate(_XDisplay* display, XWindowId window);
 
 // Whether the window's _NET_WM_STATE holds the state (an atom name such as "_NET_WM_STATE_ABOVE"),
 // as the window manager last set it.

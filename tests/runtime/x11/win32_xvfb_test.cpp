@@ -6,6 +6,8 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QThread>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QWindow>
 #include <QtGui/QPainter>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
@@ -221,6 +223,44 @@ TEST_F(OnX11, AWindowThatNeverTakesTheFocusSaysSoAndStaysOutOfTheTaskbar) {
     ASSERT_TRUE(WaitUntil([&] { return other.Viewable(id); }));
     EXPECT_TRUE(WaitUntil(keptOut));
     EXPECT_FALSE(other.HasProtocol(id, "WM_TAKE_FOCUS"));
+}
+
+TEST_F(OnX11, AFocusForcedOntoAWindowThatNeverTakesItGoesBackToTheUsersLatestWindow) {
+    // One of this program's windows is active when the bar is shown.
+    QWidget own;
+    own.setGeometry(100, 100, 300, 200);
+    own.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&own));
+    const auto ownId = static_cast<Window>(own.winId());
+    other.Activate(ownId);
+    ASSERT_TRUE(WaitUntil([&] { return w::GetForegroundWindow() == ownId; }));
+    x11test::FakeWindow bar;
+    bar.Widget()->setWindowFlags(Qt::FramelessWindowHint);
+    bar.Widget()->move(500, 500);
+    ASSERT_TRUE(rt::NeverTakeFocus(&bar));
+    bar.Widget()->show();
+    const auto id = static_cast<Window>(bar.Widget()->winId());
+    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(id); }));
+
+    // Then the user turns to another program's window.
+    const Window user = other.CreateWindow(100, 400, 300, 200, 0x808080, "the user's program");
+    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(user); }));
+    other.Activate(user);
+    ASSERT_TRUE(WaitUntil([&] { return w::GetForegroundWindow() == user; }));
+
+    // Something puts the keyboard focus on the bar all the same, as a manager may: it goes back to
+    // the user's window, not to the one that was active when the bar was shown.
+    bool barFocused = false;
+    const QMetaObject::Connection watch = QObject::connect(
+        qGuiApp, &QGuiApplication::focusWindowChanged,
+        [&](QWindow* focus) { barFocused = barFocused || focus == bar.Widget()->windowHandle(); });
+    XSetInputFocus(other.display(), id, RevertToParent, CurrentTime);
+    XSync(other.display(), False);
+    EXPECT_TRUE(WaitUntil([&] { return barFocused; })) << "the bar never had the focus";
+    EXPECT_TRUE(WaitUntil([&] { return other.KeyboardFocus() == user && w::GetForegroundWindow() == user; }))
+        << "focus on " << other.KeyboardFocus() << ", active " << w::GetForegroundWindow() << "; the user's window "
+        << user << ", the bar " << id << ", the first window " << ownId;
+    QObject::disconnect(watch);
 }
 
 // A window of key colour with a bar of another colour at its left.
