@@ -61,19 +61,24 @@ public:
     explicit FocusRefuser(QWidget* widget) : QObject(widget), widget_(widget) {
         setObjectName(QString::fromLatin1(kRefuserName));
         widget->installEventFilter(this);
-        // Qt tells of the focus moving between own windows on every platform.
-        connect(qGuiApp, &QGuiApplication::focusWindowChanged, this,
-                [this] { RememberOwn(QApplication::activeWindow()); });
+        // Qt tells of the focus moving between own windows on every platform, but later than the
+        // manager tells of it: where a manager names the active window, it alone is followed.
+        connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focus) {
+            _XDisplay* display = x11::AppDisplay();
+            if (focus != nullptr && (display == nullptr || x11::ActiveWindow(display) == 0)) {
+                RememberOwn(QWidget::find(focus->winId()));
+            }
+        });
         if (widget->isVisible()) Refuse();
     }
 
-    // The manager's active window changed (X11 only).
+    // The manager's active window changed (X11 only). A manager may also answer a focus forced on
+    // the window by naming no active window at all, after the focus was given back (xfwm4).
     void ActiveChanged(_XDisplay* display) {
         const x11::XWindowId active = x11::ActiveWindow(display);
-        if (active == 0) return;
-        if (IsThis(active)) {
+        if (IsThis(active) || (active == 0 && QGuiApplication::focusWindow() == widget_->windowHandle())) {
             GiveBack();
-        } else {
+        } else if (active != 0) {
             Remember(active);
         }
     }
