@@ -104,6 +104,28 @@ protected:
         ASSERT_TRUE(w::OnX11Display()) << "run this test through run_with_wm.sh";
         ASSERT_NE(other.display(), nullptr);
     }
+
+    // Shows one of this program's windows and makes it the active one; its id, or 0 when that fails.
+    Window ShowActive(QWidget& widget) {
+        widget.setGeometry(100, 100, 300, 200);
+        widget.show();
+        if (!QTest::qWaitForWindowExposed(&widget)) return 0;
+        const auto id = static_cast<Window>(widget.winId());
+        other.Activate(id);
+        return WaitUntil([&] { return w::GetForegroundWindow() == id; }) ? id : 0;
+    }
+
+    // Shows a borderless bar at 500,500 that never takes the focus (and stays out of the taskbar
+    // when asked to); its id once it is on the screen, or 0.
+    Window ShowBar(x11test::FakeWindow& bar, bool outOfTaskbar) {
+        bar.Widget()->setWindowFlags(Qt::FramelessWindowHint);
+        bar.Widget()->move(500, 500);
+        if (!rt::NeverTakeFocus(&bar) || (outOfTaskbar && !rt::KeepOutOfTaskbar(&bar))) return 0;
+        bar.Widget()->show();
+        const auto id = static_cast<Window>(bar.Widget()->winId());
+        return WaitUntil([&] { return other.Viewable(id); }) ? id : 0;
+    }
+
     OtherClient other;
 };
 
@@ -209,21 +231,11 @@ TEST_F(OnX11, TopmostAgainGoesAboveAWindowThatCoversItAndOnlyThen) {
 
 TEST_F(OnX11, AWindowThatNeverTakesTheFocusSaysSoAndStaysOutOfTheTaskbar) {
     QWidget active;
-    active.setGeometry(100, 100, 300, 200);
-    active.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&active));
-    const auto activeId = static_cast<Window>(active.winId());
-    other.Activate(activeId);
-    ASSERT_TRUE(WaitUntil([&] { return w::GetForegroundWindow() == activeId; }));
-
+    const Window activeId = ShowActive(active);
+    ASSERT_NE(activeId, 0u);
     x11test::FakeWindow bar;
-    bar.Widget()->setWindowFlags(Qt::FramelessWindowHint);
-    bar.Widget()->move(500, 500);
-    ASSERT_TRUE(rt::NeverTakeFocus(&bar));
-    ASSERT_TRUE(rt::KeepOutOfTaskbar(&bar));
-    bar.Widget()->show();
-    const auto id = static_cast<Window>(bar.Widget()->winId());
-    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(id); }));
+    const Window id = ShowBar(bar, /*outOfTaskbar=*/true);
+    ASSERT_NE(id, 0u);
 
     auto keptOut = [&] {
         return other.HasState(id, "_NET_WM_STATE_SKIP_TASKBAR") && other.HasState(id, "_NET_WM_STATE_SKIP_PAGER");
@@ -265,19 +277,11 @@ TEST_F(OnX11, AWindowThatNeverTakesTheFocusSaysSoAndStaysOutOfTheTaskbar) {
 TEST_F(OnX11, AFocusForcedOntoAWindowThatNeverTakesItGoesBackToTheUsersLatestWindow) {
     // One of this program's windows is active when the bar is shown.
     QWidget own;
-    own.setGeometry(100, 100, 300, 200);
-    own.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&own));
-    const auto ownId = static_cast<Window>(own.winId());
-    other.Activate(ownId);
-    ASSERT_TRUE(WaitUntil([&] { return w::GetForegroundWindow() == ownId; }));
+    const Window ownId = ShowActive(own);
+    ASSERT_NE(ownId, 0u);
     x11test::FakeWindow bar;
-    bar.Widget()->setWindowFlags(Qt::FramelessWindowHint);
-    bar.Widget()->move(500, 500);
-    ASSERT_TRUE(rt::NeverTakeFocus(&bar));
-    bar.Widget()->show();
-    const auto id = static_cast<Window>(bar.Widget()->winId());
-    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(id); }));
+    const Window id = ShowBar(bar, /*outOfTaskbar=*/false);
+    ASSERT_NE(id, 0u);
 
     // Then the user turns to another program's window.
     const Window user = other.CreateWindow(100, 400, 300, 200, 0x808080, "the user's program");
