@@ -5,7 +5,6 @@
 #include <X11/extensions/shape.h>
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <initializer_list>
 
@@ -158,8 +157,8 @@ Outline ClientOutline(Display* display, XWindowId window) {
     }
     std::vector<unsigned long> frame;  // left, right, top, bottom
     if (!ReadList(display, window, "_NET_FRAME_EXTENTS", XA_CARDINAL, frame) || frame.size() != 4) frame.assign(4, 0);
-    const auto [left, right, top, bottom] = std::array<int, 4>{static_cast<int>(frame[0]), static_cast<int>(frame[1]),
-                                                               static_cast<int>(frame[2]), static_cast<int>(frame[3])};
+    const int left = static_cast<int>(frame[0]), right = static_cast<int>(frame[1]);
+    const int top = static_cast<int>(frame[2]), bottom = static_cast<int>(frame[3]);
     return {attributes.map_state == IsViewable, attributes.override_redirect != 0,
             Rect{x - left, y - top, attributes.width + left + right, attributes.height + top + bottom}};
 }
