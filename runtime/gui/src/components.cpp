@@ -4,12 +4,14 @@
 #include "runtime/qtext.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -259,6 +261,15 @@ public:
     {
         Attach(bar_);
         bar_->setTextVisible(false);
+        // A progress bar looks the same on any window: its frame, groove and fill come from the
+        // ordinary palette, not from its window's background colour (the floating bar's is its
+        // key colour, and a frame drawn from it would be a shade of the key). Its own background
+        // is filled as well, so that the anti-aliased corners blend with that and never with the
+        // window's colour.
+        QPalette ordinary = QApplication::palette(bar_);
+        ordinary.setResolveMask(~QPalette::ResolveMask(0));  // every role its own, none inherited
+        bar_->setPalette(ordinary);
+        bar_->setAutoFillBackground(true);
         bar_->setRange(design.minimum, std::max(design.minimum, design.maximum));
         bar_->setValue(design.minimum);
     }

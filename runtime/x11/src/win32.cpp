@@ -97,12 +97,19 @@ bool SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, U
     _XDisplay* display = AppDisplay();
     const bool applied = display != nullptr && window != 0 && topmostChange;
     if (applied) {
-        // Only a change is asked for: window managers that prevent focus stealing take a raise or
-        // a repeated request of a focusable window as an attempt to activate it. A window entering
-        // the always-on-top layer is put on top of it.
+        // On Windows HWND_TOPMOST puts the window on top of the topmost ones, also when it is one
+        // of them already. The state is asked for only when it changes: managers that prevent
+        // focus stealing take a repeated request as an attempt to activate the window, and some
+        // flag it for attention. A window that has it already is raised again, and only while
+        // another window covers part of it (the manager may also have left it under the focused
+        // window when it entered the layer). Without a manager there is only the server's order.
         const bool topmost = insertAfter == HWND_TOPMOST;
-        if (x11::HasState(display, window, "_NET_WM_STATE_ABOVE") != topmost) {
+        const bool managed = x11::ManagerRunning(display);
+        const bool above = x11::HasState(display, window, "_NET_WM_STATE_ABOVE");
+        if (managed && above != topmost) {
             x11::RequestStates(display, window, topmost, "_NET_WM_STATE_ABOVE", nullptr);
+        } else if (topmost && x11::CoveredByAnother(display, window)) {
+            x11::Raise(display, window, managed);
         }
     }
     Report("SetWindowPos", {Int(window), Int(insertAfter), x, y, cx, cy, flags}, applied);

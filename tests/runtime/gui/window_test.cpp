@@ -191,6 +191,50 @@ TEST_F(GuiTest, ComponentPropertiesRoundTrip)
     EXPECT_EQ(window->Widget()->windowTitle(), QString::fromUtf8("Tavik tomato 塔维番茄 v1.2.2"));
 }
 
+TEST_F(GuiTest, ProgressBarLooksTheSameOnAWindowOfAnyBackground)
+{
+    // The floating bar's design: a bar on a borderless window whose background is a colour key.
+    constexpr Colour kKey = 0xC080FF;
+    auto grabbed = [](std::int64_t background) {
+        WindowDesign w;
+        w.name = test::UniqueWindowName("BarOn");
+        w.width = 220;
+        w.height = 16;
+        w.borderless = true;
+        w.background = background;
+        auto bar = DesignComponent(ComponentType::ProcessBar, "Bar", 0, 0, 200, 16);
+        bar.maximum = 1500;
+        w.components.push_back(bar);
+        DefineWindow(w);
+        EXPECT_TRUE(LoadWindow(w.name));
+        FindComponent(w.name, "Bar")->SetPosition(750);  // half: fill, groove and frame all show
+        return FindWindow(w.name)->Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage keyed = grabbed(kKey);
+    const QImage ordinary = grabbed(-1);
+    ASSERT_EQ(keyed.size(), QSize(220, 16));
+    ASSERT_EQ(ordinary.size(), QSize(220, 16));
+
+    // Not one pixel of the bar takes anything from the key colour, not even at its rounded
+    // corners, and the window shows the key all around it.
+    const QRgb key = qRgb(0xFF, 0x80, 0xC0);
+    int differing = 0, keyInBar = 0, marginNotKey = 0;
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 220; ++x) {
+            const QRgb pixel = keyed.pixel(x, y);
+            if (x < 200) {
+                differing += pixel != ordinary.pixel(x, y);
+                keyInBar += pixel == key;
+            } else {
+                marginNotKey += pixel != key;
+            }
+        }
+    }
+    EXPECT_EQ(differing, 0) << "pixels of the bar that its window's background changed";
+    EXPECT_EQ(keyInBar, 0) << "pixels of the bar that the key would cut out";
+    EXPECT_EQ(marginNotKey, 0);
+}
+
 TEST_F(GuiTest, ClickReachesItsHandlerOnlyFromTheUser)
 {
     const std::string name = test::UniqueWindowName("Clicks");

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <X11/Xatom.h>
@@ -32,6 +34,14 @@ public:
     ~OtherClient() {
         if (display_ == nullptr) return;
         for (Window window : windows_) XDestroyWindow(display_, window);
+        XSync(display_, False);
+        // The X server may give the next client the same window ids: until the manager has let
+        // these go, it would take a new window for an old one (mutter does, with its place).
+        for (int i = 0; i < 200 && std::any_of(windows_.begin(), windows_.end(),
+                                                [&](Window window) { return StackingIndex(window) >= 0; });
+             ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         XCloseDisplay(display_);
     }
     OtherClient(const OtherClient&) = delete;
@@ -88,16 +98,16 @@ public:
         XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
         XSync(display_, False);
     }
-    // How many requests of the type (such as "_NET_WM_STATE") were asked for the window since the
-    // last call; other events seen are dropped.
-    int TakeRequests(Window window, const char* type) {
+    // How many requests of the type (such as "_NET_WM_STATE"; any type when none is named) were
+    // asked for the window since the last call; other events seen are dropped.
+    int TakeRequests(Window window, const char* type = nullptr) {
         XSync(display_, False);
         int count = 0;
         while (XPending(display_) > 0) {
             XEvent event;
             XNextEvent(display_, &event);
             count += event.type == ClientMessage && event.xclient.window == window &&
-                     event.xclient.message_type == Intern(type);
+                     (type == nullptr || event.xclient.message_type == Intern(type));
         }
         return count;
     }
@@ -229,22 +239,55 @@ public:
         return {x, y, attributes.width, attributes.height};
     }
 
-    // The outermost window the manager put around the window (the window itself when it is not
-    // reparented): its place and size on the screen, border included.
-    Rect OutermostGeometry(Window window) const {
+    // The outermost window the manager put around the window: the child of the root window that
+    // holds it (the window itself when it is not reparented); 0 when it no longer exists.
+    Window TopLevel(Window window) const {
         const Window root = DefaultRootWindow(display_);
         Window current = window;
         while (true) {
             Window parent = 0, rootReturn = 0;
             Window* children = nullptr;
             unsigned count = 0;
-            if (XQueryTree(display_, current, &rootReturn, &parent, &children, &count) == 0) return {};
+            if (XQueryTree(display_, current, &rootReturn, &parent, &children, &count) == 0) return 0;
             if (children != nullptr) XFree(children);
-            if (parent == root || parent == 0) break;
+            if (parent == root || parent == 0) return current;
             current = parent;
         }
+    }
+
+    // Whether the upper window lies above the lower one in the X server's own stacking order (of
+    // their outermost windows), which is the order the screen shows them in.
+    bool StackedAbove(Window upper, Window lower) const {
+        const Window top = TopLevel(upper), bottom = TopLevel(lower);
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (top == 0 || bottom == 0 ||
+            XQueryTree(display_, DefaultRootWindow(display_), &rootReturn, &parent, &children, &count) == 0) {
+            return false;
+        }
+        Window* const end = children + count;  // bottom to top
+        const Window* topAt = std::find(children, end, top);
+        const Window* bottomAt = std::find(children, end, bottom);
+        const bool above = topAt != end && bottomAt != end && topAt > bottomAt;
+        if (children != nullptr) XFree(children);
+        return above;
+    }
+
+    // The window that has the keyboard focus (XGetInputFocus), or 1 (pointer root) or 0 (none).
+    Window KeyboardFocus() const {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(display_, &focus, &revert);
+        return focus;
+    }
+
+    // The outermost window the manager put around the window (the window itself when it is not
+    // reparented): its place and size on the screen, border included.
+    Rect OutermostGeometry(Window window) const {
+        const Window current = TopLevel(window);
         XWindowAttributes attributes{};
-        if (XGetWindowAttributes(display_, current, &attributes) == 0) return {};
+        if (current == 0 || XGetWindowAttributes(display_, current, &attributes) == 0) return {};
         const int border = attributes.border_width;
         return {attributes.x, attributes.y, attributes.width + 2 * border, attributes.height + 2 * border};
     }

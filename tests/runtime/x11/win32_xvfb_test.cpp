@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QtCore/QAbstractNativeEventFilter>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QThread>
+#include <QtGui/QGuiApplication>
 #include <QtGui/QPainter>
+#include <QtGui/QWindow>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
@@ -22,6 +25,7 @@
 #include "other_x_client.h"
 
 #include <X11/extensions/shape.h>
+#include <xcb/xcb.h>
 
 namespace w = rt::win32;
 
@@ -41,6 +45,41 @@ bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 3000) 
 }
 
 using x11test::OtherClient;
+
+// Lets the application handle all that the X server has sent it so far: another client changes a
+// marker property of the root window, and Qt's events run until its notification has come
+// through, which comes after everything sent before it.
+class CatchUp final : public QAbstractNativeEventFilter {
+public:
+    explicit CatchUp(OtherClient& other) : other_(other), marker_(other.Intern("RT_TEST_MARKER")) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~CatchUp() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+
+    bool Wait() {
+        seen_ = false;
+        const long value = 1;
+        XChangeProperty(other_.display(), DefaultRootWindow(other_.display()), marker_, XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&value), 1);
+        XSync(other_.display(), False);
+        return WaitUntil([&] { return seen_; });
+    }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t") return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY &&
+            reinterpret_cast<const xcb_property_notify_event_t*>(event)->atom == marker_) {
+            seen_ = true;
+        }
+        return false;
+    }
+
+private:
+    OtherClient& other_;
+    const Atom marker_;
+    bool seen_ = false;
+};
 
 struct Box {
     int x, y, width, height;
@@ -65,6 +104,28 @@ protected:
         ASSERT_TRUE(w::OnX11Display()) << "run this test through run_with_wm.sh";
         ASSERT_NE(other.display(), nullptr);
     }
+
+    // Shows one of this program's windows and makes it the active one; its id, or 0 when that fails.
+    Window ShowActive(QWidget& widget) {
+        widget.setGeometry(100, 100, 300, 200);
+        widget.show();
+        if (!QTest::qWaitForWindowExposed(&widget)) return 0;
+        const auto id = static_cast<Window>(widget.winId());
+        other.Activate(id);
+        return WaitUntil([&] { return w::GetForegroundWindow() == id; }) ? id : 0;
+    }
+
+    // Shows a borderless bar at 500,500 that never takes the focus (and stays out of the taskbar
+    // when asked to); its id once it is on the screen, or 0.
+    Window ShowBar(x11test::FakeWindow& bar, bool outOfTaskbar) {
+        bar.Widget()->setWindowFlags(Qt::FramelessWindowHint);
+        bar.Widget()->move(500, 500);
+        if (!rt::NeverTakeFocus(&bar) || (outOfTaskbar && !rt::KeepOutOfTaskbar(&bar))) return 0;
+        bar.Widget()->show();
+        const auto id = static_cast<Window>(bar.Widget()->winId());
+        return WaitUntil([&] { return other.Viewable(id); }) ? id : 0;
+    }
+
     OtherClient other;
 };
 
@@ -122,23 +183,59 @@ TEST_F(OnX11, TopmostIsAskedForOnlyWhenItChanges) {
     }
 }
 
+TEST_F(OnX11, TopmostAgainGoesAboveAWindowThatCoversItAndOnlyThen) {
+    // No window here takes the focus: a manager may keep a window entering the always-on-top
+    // layer under the focused one (openbox).
+    const bool managed = !other.ManagerName().empty();
+    const Window window = other.CreateWindow(600, 100, 200, 100, 0x0000FF, "topmost", /*focusable=*/false);
+    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(window); }));
+    ASSERT_TRUE(w::SetWindowPos(window, w::HWND_TOPMOST, 0, 0, 0, 0, kNoSizeNoMove));
+    if (managed) {
+        ASSERT_TRUE(WaitUntil([&] { return other.IsAbove(window); }));
+    }
+
+    // Other windows come, one after the other: always-on-top ones above it (on the bare server
+    // plain windows, stacked above it by their map), an ordinary one under it. Only one that lies
+    // above it and covers part of it makes it rise.
+    struct Case {
+        const char* what;
+        int x, y;
+        bool above, rises;
+    };
+    const Case cases[] = {{"above it, beside it", 850, 100, true, false},
+                          {"under it, over a part of it", 650, 120, false, false},
+                          {"above it, over a corner of it", 790, 190, true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Window cover = other.CreateWindow(c.x, c.y, 200, 100, 0x00FF00, c.what, /*focusable=*/false);
+        ASSERT_TRUE(WaitUntil([&] { return other.Viewable(cover); }));
+        if (!c.above) {
+            XLowerWindow(other.display(), cover);
+        } else if (managed) {
+            other.MakeAbove(cover);
+            ASSERT_TRUE(WaitUntil([&] { return other.IsAbove(cover); }));
+        }
+        ASSERT_TRUE(WaitUntil([&] { return other.StackedAbove(cover, window) == c.above; }));
+        other.WatchRequests();
+        EXPECT_TRUE(w::SetWindowPos(window, w::HWND_TOPMOST, 0, 0, 0, 0, kNoSizeNoMove));
+        if (c.rises) {
+            EXPECT_TRUE(WaitUntil([&] { return other.StackedAbove(window, cover); }));
+        } else {
+            QTest::qWait(200);  // time for a raise that should not have been asked for
+            EXPECT_EQ(other.StackedAbove(cover, window), c.above);
+            EXPECT_EQ(other.TakeRequests(window), 0);
+        }
+        EXPECT_EQ(other.IsAbove(window), managed);
+    }
+}
+
 TEST_F(OnX11, AWindowThatNeverTakesTheFocusSaysSoAndStaysOutOfTheTaskbar) {
     QWidget active;
-    active.setGeometry(100, 100, 300, 200);
-    active.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&active));
-    const auto activeId = static_cast<Window>(active.winId());
-    other.Activate(activeId);
-    ASSERT_TRUE(WaitUntil([&] { return w::GetForegroundWindow() == activeId; }));
-
+    const Window activeId = ShowActive(active);
+    ASSERT_NE(activeId, 0u);
     x11test::FakeWindow bar;
-    bar.Widget()->setWindowFlags(Qt::FramelessWindowHint);
-    bar.Widget()->move(500, 500);
-    ASSERT_TRUE(rt::NeverTakeFocus(&bar));
-    ASSERT_TRUE(rt::KeepOutOfTaskbar(&bar));
-    bar.Widget()->show();
-    const auto id = static_cast<Window>(bar.Widget()->winId());
-    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(id); }));
+    const Window id = ShowBar(bar, /*outOfTaskbar=*/true);
+    ASSERT_NE(id, 0u);
 
     auto keptOut = [&] {
         return other.HasState(id, "_NET_WM_STATE_SKIP_TASKBAR") && other.HasState(id, "_NET_WM_STATE_SKIP_PAGER");
@@ -175,6 +272,37 @@ TEST_F(OnX11, AWindowThatNeverTakesTheFocusSaysSoAndStaysOutOfTheTaskbar) {
     ASSERT_TRUE(WaitUntil([&] { return other.Viewable(id); }));
     EXPECT_TRUE(WaitUntil(keptOut));
     EXPECT_FALSE(other.HasProtocol(id, "WM_TAKE_FOCUS"));
+}
+
+TEST_F(OnX11, AFocusForcedOntoAWindowThatNeverTakesItGoesBackToTheUsersLatestWindow) {
+    // One of this program's windows is active when the bar is shown.
+    QWidget own;
+    const Window ownId = ShowActive(own);
+    ASSERT_NE(ownId, 0u);
+    x11test::FakeWindow bar;
+    const Window id = ShowBar(bar, /*outOfTaskbar=*/false);
+    ASSERT_NE(id, 0u);
+
+    // Then the user turns to another program's window.
+    const Window user = other.CreateWindow(100, 400, 300, 200, 0x808080, "the user's program");
+    ASSERT_TRUE(WaitUntil([&] { return other.Viewable(user); }));
+    other.Activate(user);
+    ASSERT_TRUE(WaitUntil([&] { return w::GetForegroundWindow() == user; }));
+    ASSERT_TRUE(CatchUp(other).Wait());  // as the user works in it a while
+
+    // Something puts the keyboard focus on the bar all the same, as a manager may: it goes back to
+    // the user's window, not to the one that was active when the bar was shown.
+    bool barFocused = false;
+    const QMetaObject::Connection watch = QObject::connect(
+        qGuiApp, &QGuiApplication::focusWindowChanged,
+        [&](QWindow* focus) { barFocused = barFocused || focus == bar.Widget()->windowHandle(); });
+    XSetInputFocus(other.display(), id, RevertToParent, CurrentTime);
+    XSync(other.display(), False);
+    EXPECT_TRUE(WaitUntil([&] { return barFocused; })) << "the bar never had the focus";
+    EXPECT_TRUE(WaitUntil([&] { return other.KeyboardFocus() == user && w::GetForegroundWindow() == user; }))
+        << "focus on " << other.KeyboardFocus() << ", active " << w::GetForegroundWindow() << "; the user's window "
+        << user << ", the bar " << id << ", the first window " << ownId;
+    QObject::disconnect(watch);
 }
 
 // A window of key colour with a bar of another colour at its left.

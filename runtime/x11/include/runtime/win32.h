@@ -44,8 +44,12 @@ HWND GetForegroundWindow();
 // Only the topmost change is done: insertAfter HWND_TOPMOST or HWND_NOTOPMOST with
 // SWP_NOSIZE | SWP_NOMOVE adds or removes _NET_WM_STATE_ABOVE through the window manager (so it
 // works for other programs' windows too), which puts a window that becomes topmost on top of the
-// topmost ones. Nothing is sent when the window's state is already the one asked for, and the
-// window is neither raised nor activated. Any other request does nothing and gives false.
+// topmost ones. As on Windows, HWND_TOPMOST for a window that is topmost already brings it to
+// the top of them again; that raise is asked for only while a shown window above it covers part
+// of it, and never as an activation. Without a window manager there is no topmost state, and
+// HWND_TOPMOST raises the window in the X server's order the same way. Nothing else is sent when
+// the window's state is already the one asked for, and the window is never activated. Any other
+// request does nothing and gives false.
 bool SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 
 // The extended style of one of this process's windows as last set (0 before). Only GWL_EXSTYLE is
