@@ -47,8 +47,9 @@ public:
     void NoteActivated();
     void NoteMoved();
     // Fits the client area to the frame the window manager has given the window, so that frame
-    // and client together keep the design size.
-    void FitToFrame();
+    // and client together keep the design size. keepCorner: the caller's event does not tell where
+    // the client lies now (see the activation), so the frame's corner is asked for again.
+    void FitToFrame(bool keepCorner);
     void NoteCloseAsked() { RequestClose(); }
 
     bool closePending = false;
@@ -92,13 +93,15 @@ protected:
     void moveEvent(QMoveEvent* event) override
     {
         QWidget::moveEvent(event);
-        impl_->FitToFrame();
+        impl_->FitToFrame(false);
         impl_->NoteMoved();
     }
     bool event(QEvent* event) override
     {
         if (event->type() == QEvent::WindowActivate) {
-            impl_->FitToFrame();
+            // A manager may activate a window it has just framed before Qt has read where the frame
+            // put the client: Qt then still holds the unframed place.
+            impl_->FitToFrame(true);
             impl_->NoteActivated();
         }
         return QWidget::event(event);
@@ -239,7 +242,7 @@ QSize WindowImpl::ClientSizeFor(const QMargins& frame) const
                  std::max({1, design.height() - frame.top() - frame.bottom(), needed.height()}));
 }
 
-void WindowImpl::FitToFrame()
+void WindowImpl::FitToFrame(bool keepCorner)
 {
     // Qt reads the frame from the manager's _NET_FRAME_EXTENTS once it has framed the window; the
     // client then moves within the frame, so a move event follows each change of the frame.
@@ -255,7 +258,12 @@ void WindowImpl::FitToFrame()
         return;
     }
     fittedFrame_ = frame;
+    // The resize takes along the client's place as Qt holds it; one that Qt has not heard of yet
+    // would put the client where the frame's corner belongs.
     widget_->setFixedSize(ClientSizeFor(frame));
+    if (keepCorner && widget_->pos() != reportedPosition_) {
+        widget_->move(reportedPosition_);
+    }
 }
 
 void WindowImpl::NoteMoved()
