@@ -47,9 +47,8 @@ public:
     void NoteActivated();
     void NoteMoved();
     // Fits the client area to the frame the window manager has given the window, so that frame
-    // and client together keep the design size. keepCorner: the caller's event does not tell where
-    // the client lies now (see the activation), so the frame's corner is asked for again.
-    void FitToFrame(bool keepCorner);
+    // and client together keep the design size.
+    void FitToFrame();
     void NoteCloseAsked() { RequestClose(); }
 
     bool closePending = false;
@@ -93,15 +92,13 @@ protected:
     void moveEvent(QMoveEvent* event) override
     {
         QWidget::moveEvent(event);
-        impl_->FitToFrame(false);
+        impl_->FitToFrame();
         impl_->NoteMoved();
     }
     bool event(QEvent* event) override
     {
         if (event->type() == QEvent::WindowActivate) {
-            // A manager may activate a window it has just framed before Qt has read where the frame
-            // put the client: Qt then still holds the unframed place.
-            impl_->FitToFrame(true);
+            impl_->FitToFrame();
             impl_->NoteActivated();
         }
         return QWidget::event(event);
@@ -242,7 +239,7 @@ QSize WindowImpl::ClientSizeFor(const QMargins& frame) const
                  std::max({1, design.height() - frame.top() - frame.bottom(), needed.height()}));
 }
 
-void WindowImpl::FitToFrame(bool keepCorner)
+void WindowImpl::FitToFrame()
 {
     // Qt reads the frame from the manager's _NET_FRAME_EXTENTS once it has framed the window; the
     // client then moves within the frame, so a move event follows each change of the frame.
@@ -258,10 +255,15 @@ void WindowImpl::FitToFrame(bool keepCorner)
         return;
     }
     fittedFrame_ = frame;
-    // The resize takes along the client's place as Qt holds it; one that Qt has not heard of yet
-    // would put the client where the frame's corner belongs.
+    // The resize takes along the client's place as Qt holds it. Qt may know of the frame before it
+    // has read where the frame put the client (an activation, or a configure notice of the time
+    // before, may come first): it then still holds the client at the frame's corner, where it lay
+    // unframed, and the resize would put it there, the frame above and left of the corner. So the
+    // corner is asked for again.
+    const bool clientWhereTheFrameBelongs =
+        widget_->geometry().topLeft() == reportedPosition_ && (frame.left() > 0 || frame.top() > 0);
     widget_->setFixedSize(ClientSizeFor(frame));
-    if (keepCorner && widget_->pos() != reportedPosition_) {
+    if (clientWhereTheFrameBelongs) {
         widget_->move(reportedPosition_);
     }
 }
