@@ -77,9 +77,13 @@ TEST_F(OnX11, ForegroundWindowIsTheActiveWindowOrZero) {
     // A manager activates only the windows it has taken on.
     ASSERT_TRUE(WaitUntil([&] { return other.Viewable(first) && other.Viewable(second); }));
     for (Window window : {first, second, first}) {
-        other.Activate(window);
-        EXPECT_TRUE(WaitUntil([&] { return w::GetForegroundWindow() == window; }))
-            << "active: " << w::GetForegroundWindow() << ", wanted: " << window;
+        // A manager busy with a new window may drop the request (xfwm4, under load): it is asked
+        // again every half second.
+        int polls = 0;
+        EXPECT_TRUE(WaitUntil([&] {
+            if (polls++ % 50 == 0) other.Activate(window);
+            return w::GetForegroundWindow() == window;
+        }, 5000)) << "active: " << w::GetForegroundWindow() << ", wanted: " << window;
     }
 }
 
