@@ -18,6 +18,7 @@
 
 #include "app_fixture.h"
 #include "globals.h"
+#include "runtime/messagebox.h"
 #include "runtime/win32.h"
 
 // X11 last: its macros (None, Bool, Status) must not meet the headers above.
@@ -156,7 +157,7 @@ TEST_F(BarResetOnX11, AClickPutsTheBarInTheCornerAndThatIsWhereItIsRemembered) {
     EXPECT_EQ(Remembered(), corner);
 
     // The close attempt saves it (the tomato runs on).
-    Answer(6);
+    Answer(rt::kAnswerNo);
     EXPECT_FALSE(CloseProgram());
     EXPECT_EQ(InfoValue("tag_left"), std::to_string(corner.x()));
     EXPECT_EQ(InfoValue("tag_top"), std::to_string(corner.y()));
