@@ -22,8 +22,9 @@ PACKAGES=(
   xdg-utils
   # headless display, a window manager and a CJK font for the GUI tests
   xvfb xauth openbox x11-utils x11-apps imagemagick xdotool fonts-wqy-microhei fonts-dejavu-core
-  # the floating bar's test under the common desktops' window managers, with a mouse of its own
-  xfwm4 kwin-x11 mutter metacity dbus-daemon libxtst-dev
+  # the X11 tests under the common desktops' window managers, with a mouse of their own; kwin draws
+  # its default frame (Breeze) only with the style installed, as a desktop has it
+  xfwm4 kwin-x11 kwin-style-breeze mutter metacity dbus-daemon libxtst-dev
   # a headless Wayland session with XWayland, and Qt's Wayland platform, for the session test
   weston xwayland qt6-wayland
 )

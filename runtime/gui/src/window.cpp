@@ -56,6 +56,7 @@ public:
 private:
     void MoveTo(QPoint position);
     void FirePositionChanged();
+    bool ClientStillUnframed(const QMargins& frame) const;
     QSize ClientSizeFor(const QMargins& frame) const;
 
     WindowDesign design_;
@@ -255,13 +256,30 @@ void WindowImpl::FitToFrame()
         return;
     }
     fittedFrame_ = frame;
+    // The resize takes along the client's place as Qt holds it; one from before the frame would
+    // put the client where the frame's corner belongs, the frame above and left of it. So the
+    // corner is asked for again.
+    const bool unframed = ClientStillUnframed(frame);
     widget_->setFixedSize(ClientSizeFor(frame));
+    if (unframed) {
+        widget_->move(reportedPosition_);
+    }
+}
+
+// Qt may know of the frame before it has read where the frame put the client: an activation, or a
+// configure notice sent before the frame (handled late, under load), may come first. It then holds
+// the client at the frame's corner, where the client lay unframed, which a frame with a top or left
+// part rules out.
+bool WindowImpl::ClientStillUnframed(const QMargins& frame) const
+{
+    return widget_->geometry().topLeft() == reportedPosition_ && (frame.left() > 0 || frame.top() > 0);
 }
 
 void WindowImpl::NoteMoved()
 {
-    // A move that the runtime reports itself (a write of Left or Top) fires nothing more.
-    if (!movingByWrite_ && widget_->pos() != reportedPosition_) {
+    // A move that the runtime reports itself (a write of Left or Top) fires nothing more, nor does
+    // a notice from before the frame: the window has not moved.
+    if (!movingByWrite_ && widget_->pos() != reportedPosition_ && !ClientStillUnframed(fittedFrame_)) {
         FirePositionChanged();
     }
 }

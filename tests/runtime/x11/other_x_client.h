@@ -282,16 +282,6 @@ public:
         return focus;
     }
 
-    // The outermost window the manager put around the window (the window itself when it is not
-    // reparented): its place and size on the screen, border included.
-    Rect OutermostGeometry(Window window) const {
-        const Window current = TopLevel(window);
-        XWindowAttributes attributes{};
-        if (current == 0 || XGetWindowAttributes(display_, current, &attributes) == 0) return {};
-        const int border = attributes.border_width;
-        return {attributes.x, attributes.y, attributes.width + 2 * border, attributes.height + 2 * border};
-    }
-
     // The frame the manager reports for the window in _NET_FRAME_EXTENTS; false when it has not.
     bool Extents(Window window, FrameExtents& extents) const {
         Atom type = 0;
@@ -311,11 +301,23 @@ public:
         return found;
     }
 
-    // The frame's outer rectangle: the window's place and size widened by the frame the manager
-    // reports for it; empty while it reports none. The extents read are kept in *extents.
+    // Whether a window manager runs on the server (EWMH: it names its check window).
+    bool Managed() const { return !RootWindows("_NET_SUPPORTING_WM_CHECK").empty(); }
+
+    // The window's frame: what the manager reports in _NET_FRAME_EXTENTS, which leaves out any
+    // invisible border it adds for resizing, or none at all on a server without a manager. False
+    // while a manager has not reported it yet.
+    bool Frame(Window window, FrameExtents& extents) const {
+        if (Extents(window, extents)) return true;
+        extents = {};
+        return !Managed();
+    }
+
+    // The frame's outer rectangle, as the user sees it: the window's place and size widened by its
+    // Frame(); empty while that is not known. The frame read is kept in *extents.
     Rect FramedGeometry(Window window, FrameExtents* extents = nullptr) const {
         FrameExtents e;
-        if (!Extents(window, e)) return {};
+        if (!Frame(window, e)) return {};
         if (extents != nullptr) *extents = e;
         const Rect c = Geometry(window);
         return {c.x - static_cast<int>(e.left), c.y - static_cast<int>(e.top),
