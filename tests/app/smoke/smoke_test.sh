@@ -64,7 +64,8 @@ start_copy() {
 wait_window() {
     local p=$1 seconds=$2 name=$3 w
     for _ in $(seq $((seconds * 10))); do
-        w=$(xdotool search --onlyvisible --pid "$p" --name "$name" 2>/dev/null | head -1)
+        # --all: by default a window that matches either the process or the name would do.
+        w=$(xdotool search --all --onlyvisible --pid "$p" --name "$name" 2>/dev/null | head -1)
         if [ -n "$w" ]; then echo "$w"; return 0; fi
         kill -0 "$p" 2>/dev/null || return 1
         sleep 0.1
