@@ -1,8 +1,10 @@
 #!/bin/sh
 # Runs one test program on a private X server (Xvfb, 24-bit colour) under a window manager, and
 # stops both afterwards:  run_with_wm.sh [--wm openbox|xfwm4|kwin_x11|mutter|metacity|none] PROGRAM
-# [ARGS] (openbox when none is named; "none" runs the program on the bare X server). Fails when something is missing: scripts/install-deps.sh installs
-# them, and a test that did not run must not count as passed.
+# [ARGS] (openbox when none is named; "none" runs the program on the bare X server). The program
+# finds the server in DISPLAY and the manager's name, as given here, in TOMATO_TEST_WM. Fails when
+# something is missing: scripts/install-deps.sh installs them, and a test that did not run must not
+# count as passed.
 set -u
 
 wm=openbox
@@ -82,7 +84,7 @@ if [ -n "${ASAN_OPTIONS:-}" ]; then
 fi
 # No session bus: without one, the X server would be asked to start one (and its reader thread
 # leaks in libdbus, which the sanitizer build reports).
-DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus" QT_QPA_PLATFORM=xcb "$@"
+DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus" QT_QPA_PLATFORM=xcb TOMATO_TEST_WM=$wm "$@"
 rc=$?
 if [ $rc -ne 0 ] && [ "$wm" != none ]; then
   echo "--- $wm's output:" >&2; tail -n 20 "$work/wm.log" >&2
