@@ -135,8 +135,9 @@ const TomatoKind kBadTomato{2, "update info set value=value+1 where subject='bad
                             "update info set value=value-5 where subject='integral'", "保存积分时钟失败", false};
 
 // One recording (a tomato with its counters, a category count, or a missing setting's row) is one
-// transaction, so that the file holds all of it or none of it. BEGIN IMMEDIATE takes the write lock at once (waiting the
-// busy timeout for another copy of the program), so that no step meets that copy's lock halfway.
+// transaction, so that the file holds all of it or none of it. BEGIN IMMEDIATE takes the write
+// lock at once (waiting the busy timeout for another copy of the program), so that no step meets
+// that copy's lock halfway.
 // The error boxes of failed steps wait until the transaction has ended: a box runs a nested event
 // loop, in which timer ticks, the close handler or the other copy must not find the database
 // locked by a transaction that waits for the user.
