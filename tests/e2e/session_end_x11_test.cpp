@@ -8,7 +8,6 @@
 // the memo is selected and copied in the program, and the copy read back here.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <QClipboard>
 #include <QDir>
@@ -24,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "../database_file.h"
 #include "runtime/text.h"
 
 namespace {
@@ -41,37 +41,6 @@ QString Xdotool(const QStringList& arguments) {
         return {};
     }
     return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
-}
-
-// The value column of one info subject, as stored (GBK bytes); "(no row)" when there is none.
-std::string StoredInfo(const std::string& db, const std::string& subject) {
-    std::string value = "(no row)";
-    sqlite3* connection = nullptr;
-    if (sqlite3_open_v2(db.c_str(), &connection, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(connection, "select value from info where subject=?", -1, &statement, nullptr);
-        sqlite3_bind_text(statement, 1, subject.c_str(), -1, SQLITE_TRANSIENT);
-        if (sqlite3_step(statement) == SQLITE_ROW) {
-            const auto* text = static_cast<const char*>(sqlite3_column_blob(statement, 0));
-            value = std::string(text != nullptr ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, 0)));
-        }
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(connection);
-    return value;
-}
-
-int TomatoRowCount(const std::string& db) {
-    int count = -1;
-    sqlite3* connection = nullptr;
-    if (sqlite3_open_v2(db.c_str(), &connection, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(connection, "select count(*) from tomato", -1, &statement, nullptr);
-        if (sqlite3_step(statement) == SQLITE_ROW) count = sqlite3_column_int(statement, 0);
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(connection);
-    return count;
 }
 
 class SessionEndOnX11 : public ::testing::Test {
@@ -92,6 +61,14 @@ protected:
     }
 
     std::string DbPath() const { return dir_.filePath(QStringLiteral("db.razezuzivu")).toStdString(); }
+    // The value of an info subject as the file holds it (GBK bytes).
+    std::string StoredInfo(const std::string& subject) const {
+        return tomato_test::DatabaseFile(DbPath()).Value(subject);
+    }
+    std::string TomatoRowCount() const {
+        const auto count = tomato_test::DatabaseFile(DbPath()).Column("SELECT count(*) FROM tomato");
+        return count && !count->empty() ? count->front() : "<none>";
+    }
 
     // Starts the copy as a desktop would: no signal ignored, whatever this test was started with.
     void Start() {
@@ -213,9 +190,9 @@ TEST_P(SessionEndSignalOnX11, MemoAndSettingsTypedSinceTheStartAreInTheFile) {
     ASSERT_TRUE(EnterMemo(main)) << "the memo never reached the program; the clipboard holds "
                                  << QGuiApplication::clipboard()->text().toStdString();
     EXPECT_TRUE(EndsWithZeroAfter(GetParam())) << EndDescription();
-    EXPECT_EQ(StoredInfo(DbPath(), "note"), rt::Gbk("abc 备忘：写报告\r\nit's")) << "GBK bytes, the line break CR LF";
-    EXPECT_EQ(StoredInfo(DbPath(), "clickListToStart"), "1");
-    EXPECT_EQ(StoredInfo(DbPath(), "alertwave"), "1");
+    EXPECT_EQ(StoredInfo("note"), rt::Gbk("abc 备忘：写报告\r\nit's")) << "GBK bytes, the line break CR LF";
+    EXPECT_EQ(StoredInfo("clickListToStart"), "1");
+    EXPECT_EQ(StoredInfo("alertwave"), "1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, SessionEndSignalOnX11, ::testing::ValuesIn(kSignals),
@@ -231,11 +208,11 @@ TEST_F(SessionEndOnX11, RunningTomatoIsNotRecorded) {
     ASSERT_TRUE(StartTomato(main)) << "the tomato did not start (no floating bar)";
     ASSERT_TRUE(EnterMemo(main));
     EXPECT_TRUE(EndsWithZeroAfter(SIGTERM)) << EndDescription();
-    EXPECT_EQ(TomatoRowCount(DbPath()), 0);
-    EXPECT_EQ(StoredInfo(DbPath(), "badtomato"), "0");
-    EXPECT_EQ(StoredInfo(DbPath(), "integral"), "0");
-    EXPECT_EQ(StoredInfo(DbPath(), "showPBar"), "1");
-    EXPECT_EQ(StoredInfo(DbPath(), "note"), rt::Gbk("abc 备忘：写报告\r\nit's"));
+    EXPECT_EQ(TomatoRowCount(), "0");
+    EXPECT_EQ(StoredInfo("badtomato"), "0");
+    EXPECT_EQ(StoredInfo("integral"), "0");
+    EXPECT_EQ(StoredInfo("showPBar"), "1");
+    EXPECT_EQ(StoredInfo("note"), rt::Gbk("abc 备忘：写报告\r\nit's"));
 }
 
 TEST_F(SessionEndOnX11, CloseQuestionOpenAnswersNothingAndRecordsNothing) {
@@ -250,9 +227,9 @@ TEST_F(SessionEndOnX11, CloseQuestionOpenAnswersNothingAndRecordsNothing) {
         << "the close request was not sent";
     ASSERT_FALSE(WaitForWindow(QString::fromUtf8("关闭确认")).isEmpty()) << "no close question";
     EXPECT_TRUE(EndsWithZeroAfter(SIGTERM)) << EndDescription();
-    EXPECT_EQ(TomatoRowCount(DbPath()), 0);
-    EXPECT_EQ(StoredInfo(DbPath(), "badtomato"), "0");
-    EXPECT_EQ(StoredInfo(DbPath(), "showPBar"), "1");
+    EXPECT_EQ(TomatoRowCount(), "0");
+    EXPECT_EQ(StoredInfo("badtomato"), "0");
+    EXPECT_EQ(StoredInfo("showPBar"), "1");
 }
 
 // A file that is not a database: the start ends in an error box. The end that comes while it is

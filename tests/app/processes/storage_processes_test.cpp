@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "../../database_file.h"
 #include "runtime/text.h"
 
 extern char** environ;
@@ -148,46 +148,12 @@ struct Recorded {
     }
 };
 
-// The file opened as the next start of the program would open it (a hot journal is rolled back
-// here), with its integrity checked; nullopt (and a failure) when it cannot be read or is damaged.
-class Database {
+// The file with its integrity checked; Read gives nullopt (and a failure) when it cannot be read
+// or is damaged.
+class Database : public tomato_test::DatabaseFile {
 public:
-    explicit Database(const fs::path& file) {
-        if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-            ADD_FAILURE() << "cannot open " << file << ": " << sqlite3_errmsg(db_);
-            sqlite3_close(db_);
-            db_ = nullptr;
-        }
-    }
-    ~Database() { sqlite3_close(db_); }
-    Database(const Database&) = delete;
-    Database& operator=(const Database&) = delete;
+    using DatabaseFile::DatabaseFile;
 
-    // Every row of a query with one column; nullopt when it fails.
-    std::optional<std::vector<std::string>> Column(const std::string& sql) const {
-        if (db_ == nullptr) return std::nullopt;
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-            ADD_FAILURE() << sqlite3_errmsg(db_) << " in " << sql;
-            return std::nullopt;
-        }
-        std::vector<std::string> values;
-        int rc;
-        while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-            const unsigned char* text = sqlite3_column_text(statement, 0);
-            values.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "<NULL>");
-        }
-        sqlite3_finalize(statement);
-        if (rc != SQLITE_DONE) {
-            ADD_FAILURE() << sqlite3_errmsg(db_) << " in " << sql;
-            return std::nullopt;
-        }
-        return values;
-    }
-    std::string Value(const std::string& subject) const {
-        const auto values = Column("SELECT value FROM info WHERE subject='" + subject + "' ORDER BY id");
-        return values && !values->empty() ? values->front() : "<none>";
-    }
     std::optional<Recorded> Read() const {
         const auto integrity = Column("PRAGMA integrity_check");
         if (!integrity || *integrity != std::vector<std::string>{"ok"}) {
@@ -200,9 +166,6 @@ public:
         return Recorded{std::stol(rows->front()), Value("goodtomato"), Value("badtomato"), Value("integral"),
                         *counts};
     }
-
-private:
-    sqlite3* db_ = nullptr;
 };
 
 std::string Bytes(const fs::path& file) {
