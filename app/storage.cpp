@@ -24,19 +24,10 @@ int g_busyTimeoutForTest = 0;
 // How long a database operation waits for a lock that another copy of the program holds.
 constexpr int kBusyTimeoutMs = 5000;
 
-// True from the start of CreateDatabase until it returns: an info row that fails then takes the
-// unfinished file with it, so that the next start builds it anew.
-bool g_buildingFile = false;
 // The file CreateDatabase builds before it takes the database's name; empty when there is none.
+// While it is there, an info row that fails takes the unfinished file with it, so that the next
+// start builds it anew.
 std::string g_buildingPath;
-
-class BuildingFileScope {
-public:
-    BuildingFileScope() { g_buildingFile = true; }
-    ~BuildingFileScope() { g_buildingFile = false; }
-    BuildingFileScope(const BuildingFileScope&) = delete;
-    BuildingFileScope& operator=(const BuildingFileScope&) = delete;
-};
 
 // An error box with one OK button; message and caption are UTF-8 fixed texts.
 void ShowErrorBox(std::string_view message, std::string_view caption) {
@@ -313,7 +304,6 @@ bool CreateDatabase() {
         return false;
     }
 
-    const BuildingFileScope building;
     if (!g_db->CreateTable("tomato", tomatoFields)) {
         ShowErrorBox("数据库创建表tomato失败。", "出错！");
         EndWithUnfinishedFile();
@@ -398,7 +388,7 @@ bool InsertInfoRow(const std::string& subject, const std::string& value) {
     // Within a recording, what it wrote so far goes with it, and its boxes come first.
     if (recording != nullptr) recording->Abandon();
     ShowErrorBox("数据库操作失败", kUnexpected);
-    if (g_buildingFile) {
+    if (!g_buildingPath.empty()) {
         EndWithUnfinishedFile();
     } else {
         rt::EndProgram(0);
