@@ -29,6 +29,13 @@ constexpr int kBusyTimeoutMs = 5000;
 // start builds it anew.
 std::string g_buildingPath;
 
+// Deletes this copy's unfinished file, if there is one.
+void DeleteBuildingFile() {
+    if (g_buildingPath.empty()) return;
+    rt::DeleteFileCommand(g_buildingPath);
+    g_buildingPath.clear();
+}
+
 // An error box with one OK button; message and caption are UTF-8 fixed texts.
 void ShowErrorBox(std::string_view message, std::string_view caption) {
     rt::ShowMessageBox(rt::Gbk(message), rt::kMbIconError, rt::Gbk(caption));
@@ -42,8 +49,7 @@ void EndWithUnfinishedFile() {
     g_tomatoTable->Close();
     g_infoTable->Close();
     g_db->Close();
-    rt::DeleteFileCommand(g_buildingPath);
-    g_buildingPath.clear();
+    DeleteBuildingFile();
     rt::EndProgram(0);
 }
 
@@ -81,8 +87,11 @@ bool PublishDatabase() {
     g_infoTable->Close();
     g_db->Close();
     const rt::NewNameResult moved = rt::MoveToNewName(g_buildingPath, g_dbPath);
-    if (moved != rt::NewNameResult::Done) rt::DeleteFileCommand(g_buildingPath);
-    g_buildingPath.clear();
+    if (moved == rt::NewNameResult::Done) {
+        g_buildingPath.clear();
+    } else {
+        DeleteBuildingFile();
+    }
     if (moved == rt::NewNameResult::Failed) {
         ShowErrorBox(kCreateFailed, "出错！");
         rt::EndProgram(0);
@@ -298,8 +307,7 @@ bool CreateDatabase() {
     }
     if (!g_db->Open(g_buildingPath, true)) {
         ShowErrorBox(kCreateFailed, "出错！");
-        rt::DeleteFileCommand(g_buildingPath);
-        g_buildingPath.clear();
+        DeleteBuildingFile();
         rt::EndProgram(0);
         return false;
     }
@@ -341,10 +349,7 @@ void CloseDatabase() {
     g_db->Close();
     // Closed while a new file is still being built (the session ends during one of its error
     // boxes): the unfinished file goes, as it would after the box.
-    if (!g_buildingPath.empty()) {
-        rt::DeleteFileCommand(g_buildingPath);
-        g_buildingPath.clear();
-    }
+    DeleteBuildingFile();
 }
 
 std::string ReadInfoValue(const std::string& subject, bool* programEnded) {
