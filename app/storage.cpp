@@ -41,15 +41,11 @@ void ShowErrorBox(std::string_view message, std::string_view caption) {
     rt::ShowMessageBox(rt::Gbk(message), rt::kMbIconError, rt::Gbk(caption));
 }
 
-// Ends the program after a failure while the file is being built: the unfinished file goes.
-// It is this copy's own file under its building name, never the database's name, which another
-// copy of the program may hold. The connection is closed first so that nothing of it outlives
-// the deleted file.
+// Ends the program after a failure while the file is being built: the unfinished file goes with
+// the closed database (CloseDatabase). It is this copy's own file under its building name, never
+// the database's name, which another copy of the program may hold.
 void EndWithUnfinishedFile() {
-    g_tomatoTable->Close();
-    g_infoTable->Close();
-    g_db->Close();
-    DeleteBuildingFile();
+    CloseDatabase();
     rt::EndProgram(0);
 }
 
