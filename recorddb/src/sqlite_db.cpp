@@ -2,11 +2,17 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <climits>
-#include <cstdio>
 #include <optional>
+#include <thread>
 
 #include "long_path_vfs.h"
+#include "recorddb/sqlite_operation.h"
 #include "runtime/text.h"
 
 namespace {
@@ -79,6 +85,12 @@ std::optional<std::string> CreateStatement(std::string_view table, const std::st
     return sql;
 }
 
+// True when the name is a regular file, or a symbolic link to one, that this process may read.
+bool IsReadableRegularFile(const std::string& name) {
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(name.c_str(), R_OK) == 0;
+}
+
 }  // namespace
 
 SqliteDB::~SqliteDB() {
@@ -97,12 +109,10 @@ bool SqliteDB::Open(const std::string& path, bool create) {
         auto systemName = rt::SystemName(path);
         if (!systemName) return false;
         name = std::move(*systemName);
-        if (!create) {
-            // Without create the file must exist; SQLite would otherwise make an empty one.
-            std::FILE* file = std::fopen(name.c_str(), "r");
-            if (file == nullptr) return false;
-            std::fclose(file);
-        }
+        // Without create the file must exist (SQLite would otherwise make an empty one) and be one
+        // that can be read. The file system is asked, the file is not opened: opening a FIFO would
+        // wait for a writer for good. Only a regular file (or a link to one) is a database file.
+        if (!create && !IsReadableRegularFile(name)) return false;
     }
     sqlite3* connection = nullptr;
     // Read-write and created when missing, as sqlite3_open does; a file through the layer's VFS,
@@ -110,7 +120,7 @@ bool SqliteDB::Open(const std::string& path, bool create) {
     const char* vfs = name == ":memory:" ? nullptr : recorddb_detail::LongPathVfsName();
     if (sqlite3_open_v2(name.c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, vfs) == SQLITE_OK) {
         connection_ = connection;
-        if (busyTimeoutMs_ > 0) sqlite3_busy_timeout(connection_, busyTimeoutMs_);
+        InstallBusyHandler();
         return true;
     }
     connection_ = connection;
@@ -120,7 +130,38 @@ bool SqliteDB::Open(const std::string& path, bool create) {
 
 void SqliteDB::SetBusyTimeout(int milliseconds) {
     busyTimeoutMs_ = milliseconds > 0 ? milliseconds : 0;
-    if (connection_ != nullptr) sqlite3_busy_timeout(connection_, busyTimeoutMs_);
+    if (connection_ != nullptr) InstallBusyHandler();
+}
+
+void SqliteDB::InstallBusyHandler() {
+    if (busyTimeoutMs_ > 0) {
+        sqlite3_busy_handler(connection_, &SqliteDB::OnBusy, this);
+    } else {
+        sqlite3_busy_handler(connection_, nullptr, nullptr);
+    }
+}
+
+int SqliteDB::OnBusy(void* self, int attempt) {
+    return static_cast<SqliteDB*>(self)->WaitForLock(attempt) ? 1 : 0;
+}
+
+bool SqliteDB::WaitForLock(int attempt) {
+    using Clock = std::chrono::steady_clock;
+    // Short sleeps first, as SQLite's own busy timeout takes them: most locks are held briefly.
+    static constexpr int kDelaysMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+    // Within an operation the waits of all its statements count together; outside one, each
+    // statement's own waits do (attempt 0 is a statement's first wait for this lock).
+    SqliteOperation* operation = SqliteOperation::Current();
+    if (operation == nullptr && attempt == 0) statementWaited_ = {};
+    Clock::duration& waited = operation != nullptr ? operation->waited_ : statementWaited_;
+    const Clock::duration budget = std::chrono::milliseconds(busyTimeoutMs_);
+    if (waited >= budget) return false;
+    const int step = kDelaysMs[std::min<std::size_t>(static_cast<std::size_t>(attempt), std::size(kDelaysMs) - 1)];
+    const Clock::duration delay = std::min<Clock::duration>(std::chrono::milliseconds(step), budget - waited);
+    const Clock::time_point start = Clock::now();
+    std::this_thread::sleep_for(delay);
+    waited += Clock::now() - start;
+    return true;
 }
 
 bool SqliteDB::InTransaction() const {

@@ -1,10 +1,15 @@
 #include "recorddb/sqlite_db.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <filesystem>
@@ -85,6 +90,60 @@ TEST(SqliteDBTest, MissingFileIsCreatedOnlyWithCreate) {
     EXPECT_TRUE(std::filesystem::exists(path));
     ASSERT_TRUE(db.Close());
     EXPECT_TRUE(db.Open(path, false));  // now it exists
+}
+
+TEST(SqliteDBTest, WithoutCreateOnlyARegularFileIsOpenedAndNothingElseIsTouched) {
+    TempDir dir;
+    {
+        SqliteDB db;
+        ASSERT_TRUE(db.Open(dir.File("real.db"), true));
+        ASSERT_TRUE(db.Execute("CREATE TABLE t (v)"));
+    }
+    fs::create_symlink("real.db", dir.File("link-to-real.db"));
+    SqliteDB linked;
+    EXPECT_TRUE(linked.Open(dir.File("link-to-real.db"), false)) << "a link to a database file is one";
+    linked.Close();
+
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0644), 0);
+    const int unixSocket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = dir.File("socket");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(unixSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    fs::create_symlink("fifo", dir.File("link-to-fifo"));
+    fs::create_symlink("/dev/null", dir.File("link-to-device"));
+    fs::create_directory(dir.File("folder"));
+    const std::set<std::string> names = Names(dir.path());
+
+    for (const char* name : {"fifo", "socket", "link-to-fifo", "link-to-device", "folder"}) {
+        SCOPED_TRACE(name);
+        const fs::file_status before = fs::symlink_status(dir.File(name));
+        // Anyone who opens the FIFO for reading would wait for a writer: the watcher plays the
+        // writer, so that such an Open ends (and fails the test) instead of hanging it.
+        std::atomic<bool> done{false};
+        std::atomic<bool> openedForReading{false};
+        std::thread watcher([&] {
+            while (!done) {
+                const int fd = ::open(dir.File("fifo").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd >= 0) {
+                    openedForReading = true;
+                    ::close(fd);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        SqliteDB db;
+        EXPECT_FALSE(db.Open(dir.File(name), false));
+        done = true;
+        watcher.join();
+        EXPECT_FALSE(db.IsOpen());
+        EXPECT_FALSE(openedForReading) << "the FIFO was opened";
+        EXPECT_EQ(fs::symlink_status(dir.File(name)).type(), before.type());
+        EXPECT_EQ(Names(dir.path()), names) << "no journal or other file appeared";
+    }
+    ::close(unixSocket);
 }
 
 TEST(SqliteDBTest, PathsAreGbkAndMeetTheFileSystemInItsOwnSpelling) {
