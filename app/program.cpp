@@ -6,6 +6,7 @@
 #include "floating_bar.h"
 #include "globals.h"
 #include "recorddb/sqlite_db.h"
+#include "recorddb/sqlite_operation.h"
 #include "recorddb/sqlite_table.h"
 #include "runtime/messagebox.h"
 #include "runtime/program.h"
@@ -49,11 +50,16 @@ void OnCategoryComboListSelected() {
     }
 }
 
+// Each event is one operation the user waits for: whatever its handler does waits for another
+// program's database lock one busy timeout in all, not one per statement.
 rt::EventBinding On(std::string component, rt::EventKind event, void (*handler)()) {
     rt::EventBinding b;
     b.component = std::move(component);
     b.event = event;
-    b.handler = handler;
+    b.handler = [handler] {
+        const SqliteOperation operation;
+        handler();
+    };
     return b;
 }
 
@@ -123,7 +129,10 @@ rt::WindowDesign MainWindowDesign() {
     {
         rt::EventBinding close;
         close.event = EventKind::QueryClose;
-        close.queryClose = OnMainWindowQueryClose;
+        close.queryClose = [] {
+            const SqliteOperation operation;
+            return OnMainWindowQueryClose();
+        };
         e.push_back(std::move(close));
     }
     e.push_back(On({}, EventKind::FirstActivation, OnMainWindowFirstActivated));

@@ -2,12 +2,19 @@
 
 #include "globals.h"
 #include "recorddb/sqlite_db.h"
+#include "recorddb/sqlite_operation.h"
 #include "runtime/program.h"
 #include "runtime/window.h"
 #include "settings.h"
 #include "storage.h"
 
-bool WatchSessionEnd() { return rt::SetSessionEndHandler(OnSessionEnd); }
+bool WatchSessionEnd() {
+    return rt::SetSessionEndHandler([] {
+        // One operation, as every event: the settings' saving waits for a lock once in all.
+        const SqliteOperation operation;
+        OnSessionEnd();
+    });
+}
 
 void OnSessionEnd() {
     // Before the settings are loaded (the database still being opened or built, its error boxes)

@@ -3,9 +3,9 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <random>
 #include <vector>
 
+#include "building_file.h"
 #include "globals.h"
 #include "recorddb/sqlite_db.h"
 #include "recorddb/sqlite_table.h"
@@ -24,18 +24,6 @@ int g_busyTimeoutForTest = 0;
 // How long a database operation waits for a lock that another copy of the program holds.
 constexpr int kBusyTimeoutMs = 5000;
 
-// The file CreateDatabase builds before it takes the database's name; empty when there is none.
-// While it is there, an info row that fails takes the unfinished file with it, so that the next
-// start builds it anew.
-std::string g_buildingPath;
-
-// Deletes this copy's unfinished file, if there is one.
-void DeleteBuildingFile() {
-    if (g_buildingPath.empty()) return;
-    rt::DeleteFileCommand(g_buildingPath);
-    g_buildingPath.clear();
-}
-
 // An error box with one OK button; message and caption are UTF-8 fixed texts.
 void ShowErrorBox(std::string_view message, std::string_view caption) {
     rt::ShowMessageBox(rt::Gbk(message), rt::kMbIconError, rt::Gbk(caption));
@@ -51,29 +39,6 @@ void EndWithUnfinishedFile() {
 
 constexpr std::string_view kCreateFailed = "数据库创建失败，请检查目录是否有写权限。";
 
-// Creates an empty file under a free building name beside the database: "db.new-" and six
-// letters or digits, as long as the database's own name, so that a folder that can hold the one
-// can hold the other. False when no such file can be created there.
-bool CreateBuildingFile(std::string_view directory) {
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device random;
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string path = std::string(directory) + "/db.new-";
-        for (int i = 0; i < 6; ++i) path += kLetters[pick(random)];
-        switch (rt::CreateNewFile(path)) {
-        case rt::NewNameResult::Done:
-            g_buildingPath = std::move(path);
-            return true;
-        case rt::NewNameResult::Taken:
-            continue;
-        case rt::NewNameResult::Failed:
-            return false;
-        }
-    }
-    return false;
-}
-
 // Gives the finished file the database's name, unless another copy of the program gave its own
 // file that name first: then that file is the database and ours goes. The connection is closed
 // first, since SQLite names the journal after the name a database was opened under. Leaves g_db
@@ -82,13 +47,7 @@ bool CreateBuildingFile(std::string_view directory) {
 bool PublishDatabase() {
     g_infoTable->Close();
     g_db->Close();
-    const rt::NewNameResult moved = rt::MoveToNewName(g_buildingPath, g_dbPath);
-    if (moved == rt::NewNameResult::Done) {
-        g_buildingPath.clear();
-    } else {
-        DeleteBuildingFile();
-    }
-    if (moved == rt::NewNameResult::Failed) {
+    if (app::PublishBuildingFile(g_dbPath) == rt::NewNameResult::Failed) {
         ShowErrorBox(kCreateFailed, "出错！");
         rt::EndProgram(0);
         return false;
@@ -100,6 +59,11 @@ bool PublishDatabase() {
     }
     g_infoTable->Open("info", *g_db);
     return true;
+}
+
+// The folder of the database file.
+std::string DatabaseFolder() {
+    return g_dbPath.substr(0, g_dbPath.rfind('/'));
 }
 
 // The condition that selects the info row of a subject.
@@ -261,6 +225,8 @@ bool OpenDatabase() {
         rt::EndProgram(0);
         return false;
     }
+    // Before the database is opened: removing them opens none of its names.
+    app::RemoveLeftBuildingFiles(directory, g_dbPath);
     if (!rt::FileExists(g_dbPath)) {
         if (!CreateDatabase()) return false;
     } else if (!g_db->Open(g_dbPath, false)) {
@@ -292,18 +258,16 @@ bool CreateDatabase() {
         {"value", 10, 255},
     }};
 
-    // The file is built under a name of its own and takes the database's name only when it is
-    // complete (PublishDatabase): neither a second copy of the program started at the same moment
-    // nor the next start after a crash ever finds a half-built file under that name, and the
-    // failures below delete only this copy's own file.
-    if (!CreateBuildingFile(std::string_view(g_dbPath).substr(0, g_dbPath.rfind('/')))) {
+    // Built under a name of its own (building_file.h) and given the database's name when complete
+    // (PublishDatabase); the failures below delete only this copy's own file.
+    if (!app::CreateBuildingFile(DatabaseFolder())) {
         ShowErrorBox(kCreateFailed, "出错！");
         rt::EndProgram(0);
         return false;
     }
-    if (!g_db->Open(g_buildingPath, true)) {
+    if (!g_db->Open(app::BuildingPath(), true)) {
         ShowErrorBox(kCreateFailed, "出错！");
-        DeleteBuildingFile();
+        app::DeleteBuildingFile();
         rt::EndProgram(0);
         return false;
     }
@@ -345,7 +309,7 @@ void CloseDatabase() {
     g_db->Close();
     // Closed while a new file is still being built (the session ends during one of its error
     // boxes): the unfinished file goes, as it would after the box.
-    DeleteBuildingFile();
+    app::DeleteBuildingFile();
 }
 
 std::string ReadInfoValue(const std::string& subject, bool* programEnded) {
@@ -389,7 +353,7 @@ bool InsertInfoRow(const std::string& subject, const std::string& value) {
     // Within a recording, what it wrote so far goes with it, and its boxes come first.
     if (recording != nullptr) recording->Abandon();
     ShowErrorBox("数据库操作失败", kUnexpected);
-    if (!g_buildingPath.empty()) {
+    if (!app::BuildingPath().empty()) {
         EndWithUnfinishedFile();
     } else {
         rt::EndProgram(0);
