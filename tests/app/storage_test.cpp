@@ -1,20 +1,29 @@
 // The database file: creation and opening at start, the info rows, the recording of tomatoes and
 // what the user sees when the file cannot be used.
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "../nested_folder.h"
 #include "app_fixture.h"
 #include "globals.h"
 #include "recorddb/sqlite_db.h"
+#include "runtime/files.h"
 #include "runtime/messagebox.h"
 #include "runtime/text.h"
 #include "session_end.h"
@@ -438,6 +447,106 @@ TEST_F(StorageTest, TheBoxesOfAFailedRecordingComeAfterItsTransactionHasEnded) {
     EXPECT_EQ(InfoValue(CountSubject("工作")), std::nullopt);
 }
 
+// --- another program's lock: one wait per operation -------------------------------------
+
+// What the user does while another program (a database tool in the middle of a long write) holds
+// the file's exclusive lock: nobody else can read or write it.
+enum class Operation { Start, DayChange, NaturalEndAnsweredNo, Close };
+
+struct HeldLockCase {
+    const char* name;
+    Operation operation;
+    std::vector<std::string> boxes;
+    std::vector<int> exitCodes;
+    friend void PrintTo(const HeldLockCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HeldLockTest : public StorageTest, public testing::WithParamInterface<HeldLockCase> {};
+
+TEST_P(HeldLockTest, EachOperationWaitsOneBusyTimeoutInAllAndFailsAsWithoutTheFile) {
+    const HeldLockCase& c = GetParam();
+    constexpr auto kTimeout = std::chrono::milliseconds(600);
+    app::SetBusyTimeoutForTest(static_cast<int>(kTimeout.count()));
+    StartWithCategory();
+    RecordGoodTomato();
+    if (c.operation == Operation::Start) EndProcess();
+    if (c.operation == Operation::NaturalEndAnsweredNo) {
+        Comp("StartButton").Click();
+        AdvanceSeconds(25 * 60);
+        Answer(rt::kAnswerNo);
+    }
+    ClearRecords();
+    const std::string bytes = FileBytes(DbPath());
+
+    std::chrono::steady_clock::duration waited{};
+    {
+        ExternalLock lock(DbPath(), ExternalLock::Mode::Exclusive);
+        ASSERT_TRUE(lock.Held());
+        const auto start = std::chrono::steady_clock::now();
+        switch (c.operation) {
+        case Operation::Start:
+            StartProgram();
+            break;
+        case Operation::DayChange:
+            AdvanceSeconds(24 * 3600);
+            Comp("RazezuZivur").Tick();  // the chart and the statistics are counted anew
+            break;
+        case Operation::NaturalEndAnsweredNo:
+            Comp("RazezuZivur").Tick();  // a bad tomato, then the chart and the statistics
+            break;
+        case Operation::Close:
+            CloseProgram();
+            break;
+        }
+        waited = std::chrono::steady_clock::now() - start;
+    }
+
+    EXPECT_EQ(BoxMessages(), c.boxes);
+    for (const ShownBox& box : boxes) {
+        if (box.flags == 0x10) {
+            EXPECT_EQ(U8(box.caption), "发生意外");
+        }
+    }
+    EXPECT_EQ(exitCodes, c.exitCodes);
+    EXPECT_GE(waited, kTimeout) << "another copy's short lock is waited for";
+    EXPECT_LT(waited, 2 * kTimeout + std::chrono::milliseconds(500)) << "one wait, not one per statement";
+    EXPECT_EQ(FileBytes(DbPath()), bytes) << "nothing of the file changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, HeldLockTest,
+    testing::Values(
+        // The start's cursors cannot be opened: as with a file that holds no database.
+        HeldLockCase{"Start", Operation::Start, {"数据库操作失败"}, {0}},
+        HeldLockCase{"DayChange", Operation::DayChange, {}, {}},
+        HeldLockCase{"NaturalEndAnsweredNo",
+                     Operation::NaturalEndAnsweredNo,
+                     {"您是否正常完成了这个番茄鈡？", "保存番茄时钟失败", "保存番茄时钟失败", "保存积分时钟失败"},
+                     {}},
+        HeldLockCase{"Close",
+                     Operation::Close,
+                     {"保存配置失败", "保存配置失败", "保存配置失败", "保存配置失败", "保存配置失败", "保存配置失败"},
+                     {0}}),
+    [](const testing::TestParamInfo<HeldLockCase>& info) { return std::string(info.param.name); });
+
+TEST_F(StorageTest, ALockGivenUpDuringTheStartIsWaitedForAndChangesNothing) {
+    StartProgram();
+    EndProcess();
+    auto lock = std::make_unique<ExternalLock>(DbPath(), ExternalLock::Mode::Exclusive);
+    ASSERT_TRUE(lock->Held());
+    std::thread release([&lock] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        lock.reset();
+    });
+    StartProgram();
+    release.join();
+
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    EXPECT_TRUE(exitCodes.empty());
+    EXPECT_EQ(Rows(InfoRows()), kFirstStartRows);
+    EXPECT_TRUE(Comp("AlertSoundCheck").Checked()) << "the settings were read";
+}
+
 // --- failures at start -------------------------------------------------------------------
 
 TEST_F(StorageTest, ADirectoryThatCannotBeWrittenEndsTheProgramAndLeavesNoFile) {
@@ -559,6 +668,103 @@ TEST_F(StorageTest, AnExistingFileThatCannotBeOpenedEndsTheProgramUntouched) {
     EXPECT_EQ(exitCodes, std::vector<int>{0});
     EXPECT_TRUE(fs::is_directory(DbPath()));
     EXPECT_TRUE(fs::is_empty(DbPath()));
+}
+
+TEST_F(StorageTest, ANameThatIsNotARegularFileEndsTheStartAndStaysAsItWas) {
+    const fs::path elsewhere = fs::path(Dir()).parent_path() / (fs::path(Dir()).filename().string() + "-elsewhere");
+    fs::create_directory(elsewhere);
+    ASSERT_EQ(::mkfifo((elsewhere / "fifo").c_str(), 0644), 0);
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> make;
+    };
+    int unixSocket = -1;
+    const Case cases[] = {
+        {"fifo", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }},
+        {"socket",
+         [&unixSocket](const std::string& path) {
+             unixSocket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             ASSERT_LT(path.size(), sizeof address.sun_path);
+             path.copy(address.sun_path, path.size());
+             ASSERT_EQ(::bind(unixSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+         }},
+        {"link to a fifo", [&](const std::string& path) { fs::create_symlink(elsewhere / "fifo", path); }},
+        {"link to a device", [](const std::string& path) { fs::create_symlink("/dev/null", path); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.make(DbPath());
+        const fs::file_type type = fs::symlink_status(DbPath()).type();
+        ClearRecords();
+        // Whoever opens a FIFO for reading waits for a writer: the watcher plays the writer, so that
+        // such a start goes on (and fails the test) instead of hanging it.
+        std::atomic<bool> started{false};
+        std::atomic<bool> fifoOpened{false};
+        std::thread watcher([&] {
+            while (!started) {
+                for (const fs::path& fifo : {fs::path(DbPath()), elsewhere / "fifo"}) {
+                    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                    if (fd >= 0 && fs::is_fifo(fifo)) fifoOpened = true;
+                    if (fd >= 0) ::close(fd);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        StartProgram();
+        started = true;
+        watcher.join();
+
+        EXPECT_FALSE(fifoOpened) << "a FIFO was opened";
+        ASSERT_EQ(boxes.size(), 1u) << testing::PrintToString(BoxMessages());
+        EXPECT_EQ(U8(boxes[0].message), "数据库打开失败。");
+        EXPECT_EQ(U8(boxes[0].caption), "出错！");
+        EXPECT_EQ(boxes[0].flags, 0x10);
+        EXPECT_EQ(exitCodes, std::vector<int>{0});
+        EXPECT_EQ(fs::symlink_status(DbPath()).type(), type) << "left as it was";
+        EXPECT_EQ(std::distance(fs::directory_iterator(Dir()), fs::directory_iterator()), 1) << "nothing beside it";
+        EXPECT_TRUE(fs::is_fifo(elsewhere / "fifo"));
+        EndProcess();
+        fs::remove(DbPath());
+    }
+    if (unixSocket >= 0) ::close(unixSocket);
+    fs::remove_all(elsewhere);
+}
+
+TEST_F(StorageTest, AStartRemovesWhatABuildThatDiedLeftButNotTheFileOfACopyBuildingNow) {
+    StartProgram();
+    EndProcess();
+    const auto rowsBefore = InfoRows();
+    const auto write = [this](const std::string& name, const std::string& text) {
+        std::ofstream(Dir() + "/" + name, std::ios::binary) << text;
+    };
+    // Left by runs that died while building.
+    write("db.new-dead01", "half a database");
+    write("db.new-dead01-journal", "its journal");
+    write("db.new-gone02-journal", "a journal whose file was deleted");
+    fs::create_hard_link(DbPath(), Dir() + "/db.new-named3");  // killed after the database got its name
+    // Another copy building at this very moment.
+    rt::HeldFile building;
+    ASSERT_EQ(building.Create(Dir() + "/db.new-busy04"), rt::NewNameResult::Done);
+    write("db.new-busy04-journal", "");
+    // Not the program's building files.
+    write("db.new-ABCDEF", "");
+    write("db.new-abc", "");
+    write("db.new-abc123.bak", "");
+    ASSERT_EQ(::mkfifo((Dir() + "/db.new-fifo05").c_str(), 0644), 0);
+    fs::create_symlink(DbPath(), Dir() + "/db.new-link06");
+
+    StartProgram();
+
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(Dir())) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"db.razezuzivu", "db.new-busy04", "db.new-busy04-journal",
+                                            "db.new-ABCDEF", "db.new-abc", "db.new-abc123.bak", "db.new-fifo05",
+                                            "db.new-link06"}));
+    EXPECT_EQ(fs::hard_link_count(DbPath()), 1u) << "the second name is gone, the database kept";
+    EXPECT_EQ(Rows(InfoRows()), Rows(rowsBefore));
 }
 
 TEST_F(StorageTest, AnInfoRowThatCannotBeAddedLaterEndsTheProgramAndKeepsTheFile) {

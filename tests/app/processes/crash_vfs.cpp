@@ -15,12 +15,16 @@ bool g_armed = false;
 long g_killAt = 0;
 long g_count = 0;
 
+}  // namespace
+
 // Counts one changing operation and ends the process when it is the one asked for.
 void Counted() {
     if (!g_armed) return;
     ++g_count;
     if (g_killAt > 0 && g_count == g_killAt) std::raise(SIGKILL);
 }
+
+namespace {
 
 // The wrapper's file: its own methods, followed in the same allocation by the wrapped file.
 struct File {
@@ -123,3 +127,20 @@ long Count() {
 }
 
 }  // namespace crashvfs
+
+// The program's own calls of link and unlink (the runtime's file moves and deletions); SQLite's
+// go through its VFS above.
+extern "C" {
+int __real_link(const char* from, const char* to);
+int __real_unlink(const char* name);
+
+int __wrap_link(const char* from, const char* to) {
+    crashvfs::Counted();
+    return __real_link(from, to);
+}
+
+int __wrap_unlink(const char* name) {
+    crashvfs::Counted();
+    return __real_unlink(name);
+}
+}

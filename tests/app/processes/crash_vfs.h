@@ -2,7 +2,9 @@
 // A VFS for tests that wraps the default one and ends the process with SIGKILL in front of the
 // n-th operation that changes a file, so that a test can stop a real process at every write of
 // what it does. The operations counted: a write, truncate or sync of any file, the opening of a
-// rollback journal and the deletion of a file. Reads, locks and everything else pass untouched.
+// rollback journal and the deletion of a file through SQLite, and the program's own links and
+// deletions of files (link and unlink, wrapped at link time: -Wl,--wrap=link,--wrap=unlink).
+// Reads, locks and everything else pass untouched.
 
 namespace crashvfs {
 
@@ -13,5 +15,7 @@ void Install();
 void ArmAt(long n);
 // The operations counted since ArmAt.
 long Count();
+// Counts one operation (and kills the process when it is the one asked for).
+void Counted();
 
 }  // namespace crashvfs

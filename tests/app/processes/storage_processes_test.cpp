@@ -1,6 +1,7 @@
 // The database file with real processes of the program (program_copy.cpp): a copy killed at each
-// write of a recording leaves all of the recording or none of it, and copies started together in
-// a fresh folder end with one good file that holds what each of them recorded.
+// write of a recording leaves all of the recording or none of it, a copy killed at any point of
+// the first build leaves the next start a good file and nothing else, and copies started together
+// in a fresh folder end with one good file that holds what each of them recorded.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -173,6 +175,13 @@ std::string Bytes(const fs::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The names in a folder.
+std::set<std::string> Names(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
+    return names;
+}
+
 std::string Plus(const std::string& number, long amount) {
     return std::to_string(std::stol(number) + amount);
 }
@@ -265,6 +274,63 @@ INSTANTIATE_TEST_SUITE_P(
                     KillCase{"BadTomato", {"good"}, "bad"}),
     [](const testing::TestParamInfo<KillCase>& info) { return std::string(info.param.name); });
 
+// --- a first build killed at any point ---------------------------------------------------
+
+TEST(KilledBuild, AKillAtAnyPointOfTheFirstBuildLeavesTheNextStartAGoodFileAndNothingElse) {
+    // The info rows of a first start: the six of the build and the four the settings add.
+    const std::vector<std::string> firstStartRows{
+        "1 db_ver 1.0",  "2 integral 0", "3 goodtomato 0", "4 badtomato 0", "5 alertwave 1",
+        "6 clickListToStart 0", "7 tag_top 0", "8 tag_left 0", "9 note 0", "10 showPBar 0"};
+    TempFolder work;
+    constexpr long kMaxOps = 400;
+    constexpr long kBatch = 6;  // kill points tried side by side, each in a folder of its own
+    long end = 0;               // the first n at which the start ran to its end
+    long leftovers = 0;         // kills after which the folder held more than the database
+    for (long first = 1; end == 0 && first <= kMaxOps; first += kBatch) {
+        std::vector<long> killedAt;
+        {
+            std::vector<std::unique_ptr<Copy>> copies;
+            for (long n = first; n < first + kBatch; ++n) {
+                fs::create_directory(work.Path() / std::to_string(n));
+                copies.push_back(std::make_unique<Copy>(work.Path() / std::to_string(n),
+                                                        std::vector<std::string>{"crash-at=" + std::to_string(n), "start"}));
+            }
+            for (long n = first; n < first + kBatch; ++n) {
+                const Outcome outcome = copies[static_cast<std::size_t>(n - first)]->Wait();
+                if (end != 0) continue;
+                if (outcome.signal == SIGKILL) {
+                    killedAt.push_back(n);
+                    continue;
+                }
+                end = n;
+                EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+                EXPECT_TRUE(outcome.Boxes().empty()) << outcome.output;
+            }
+        }
+        std::vector<std::unique_ptr<Copy>> nextStarts;
+        for (long n : killedAt) {
+            if (Names(work.Path() / std::to_string(n)) != std::set<std::string>{"db.razezuzivu"}) ++leftovers;
+            nextStarts.push_back(std::make_unique<Copy>(work.Path() / std::to_string(n), std::vector<std::string>{"start"}));
+        }
+        for (std::size_t i = 0; i < killedAt.size(); ++i) {
+            SCOPED_TRACE("killed in front of operation " + std::to_string(killedAt[i]));
+            const fs::path run = work.Path() / std::to_string(killedAt[i]);
+            const Outcome next = nextStarts[i]->Wait();
+            EXPECT_EQ(next.exitCode, 0) << next.output;
+            EXPECT_TRUE(next.Boxes().empty()) << next.output;
+            EXPECT_EQ(Names(run), std::set<std::string>{"db.razezuzivu"});
+            const Database db(run / "db.razezuzivu");
+            EXPECT_TRUE(db.Read()) << "a good file";
+            EXPECT_EQ(db.Column("SELECT id || ' ' || subject || ' ' || value FROM info ORDER BY id"), firstStartRows);
+            EXPECT_EQ(fs::hard_link_count(run / "db.razezuzivu"), 1u);
+        }
+    }
+    ASSERT_NE(end, 0) << "the first start never ran to its end";
+    EXPECT_GT(leftovers, 0) << "no kill left anything behind: the kills missed the build";
+    std::cout << "[ kill points ] first build: " << end - 1 << " kills, " << leftovers
+              << " left files beside the database" << std::endl;
+}
+
 // --- two copies started together ----------------------------------------------------------
 
 TEST(TwoCopies, StartedTogetherInAFreshFolderTheyShareOneGoodFile) {
@@ -291,8 +357,7 @@ TEST(TwoCopies, StartedTogetherInAFreshFolderTheyShareOneGoodFile) {
                                 std::to_string(outcome.signal) + ": " + outcome.output);
             }
         }
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder.Path())) names.insert(entry.path().filename());
+        const std::set<std::string> names = Names(folder.Path());
         if (names != std::set<std::string>{"db.razezuzivu"}) {
             wrong.push_back("the folder holds " + testing::PrintToString(names) + " instead of the database alone");
         }
