@@ -2,7 +2,8 @@
 // window manager or on a bare server (run_with_wm.sh): a copy of the built program with the real
 // update.so beside it in a temporary program directory, used as a user would, through xdotool: a
 // memo typed and pasted into the memo box, a check box clicked, a tomato started, the window closed
-// (close_request). Then the signal, the exit code, and what the database file holds.
+// (close_request), the file locked by another program at the start. Then the signal, the exit
+// code, and what the database file holds.
 //
 // That the program has taken in every key before the signal comes is seen through the clipboard:
 // the memo is selected and copied in the program, and the copy read back here.
@@ -11,6 +12,7 @@
 
 #include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFile>
 #include <QGuiApplication>
@@ -20,6 +22,8 @@
 
 #include <signal.h>
 
+#include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -247,6 +251,52 @@ TEST_F(SessionEndOnX11, ErrorBoxAtStartEndsWithZeroAndTheFileUntouched) {
     QFile file(QString::fromStdString(DbPath()));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), notADatabase);
+}
+
+// Another program (a database tool in the middle of a long write) holds the file's exclusive lock
+// from before the start: the start waits for it once, then ends in its error box as with a file it
+// cannot read. Run once first, so that the file is there.
+class LockedAtStartOnX11 : public SessionEndOnX11 {
+protected:
+    void SetUp() override {
+        SessionEndOnX11::SetUp();
+        if (HasFatalFailure()) return;
+        const QString main = StartAndWaitForMainWindow();
+        ASSERT_FALSE(main.isEmpty()) << "no main window at the first start";
+        QProcess close;
+        close.start(QStringLiteral(TOMATO_CLOSE_REQUEST), {main});
+        ASSERT_TRUE(close.waitForFinished(10000) && close.exitCode() == 0) << "the close request was not sent";
+        ASSERT_TRUE(program_.waitForFinished(20000) && program_.exitCode() == 0) << EndDescription();
+        bytes_ = FileBytes();
+        holder_ = std::make_unique<tomato_test::DatabaseFile>(DbPath());
+        ASSERT_TRUE(holder_->Column("BEGIN EXCLUSIVE")) << "the lock could not be taken";
+    }
+    QByteArray FileBytes() const {
+        QFile file(QString::fromStdString(DbPath()));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QByteArray bytes_;
+    std::unique_ptr<tomato_test::DatabaseFile> holder_;
+};
+
+TEST_F(LockedAtStartOnX11, TheErrorBoxComesAfterOneWaitAndTheFileStaysUntouched) {
+    QElapsedTimer clock;
+    clock.start();
+    Start();
+    ASSERT_FALSE(WaitForWindow(QString::fromUtf8("发生意外")).isEmpty()) << "no error box within 20 s";
+    std::cout << "[ locked start ] error box after " << clock.elapsed() << " ms" << std::endl;
+    EXPECT_TRUE(EndsWithZeroAfter(SIGTERM)) << EndDescription();
+    holder_.reset();
+    EXPECT_EQ(FileBytes(), bytes_);
+}
+
+TEST_F(LockedAtStartOnX11, ASessionEndDuringTheWaitEndsTheProgramOnceTheWaitIsOver) {
+    Start();
+    QTest::qWait(1000);
+    EXPECT_TRUE(EndsWithZeroAfter(SIGTERM)) << EndDescription();
+    holder_.reset();
+    EXPECT_EQ(FileBytes(), bytes_);
 }
 
 }  // namespace
