@@ -22,6 +22,10 @@
 # 5. A folder deeper than the system can name, started from a parent folder: the program cannot
 #    tell its directory, says it cannot create its database, ends with exit code 0 and leaves no
 #    file anywhere (not in the current directory either).
+# 6. A FIFO under the database's name: the program says it cannot open its database, ends with
+#    exit code 0 after the box and leaves the FIFO as it was.
+# 7. Files that first builds which died left beside the program: the program removes them as it
+#    starts, but not the file that another copy, building at that moment, holds.
 set -uo pipefail
 
 program=$1
@@ -320,4 +324,41 @@ wait_exit "$pid" 20 || fail "the program did not end after the error box"
 databases_after=$(find "$work" -name 'db.*' | sort)
 [ "$databases_after" = "$databases_before" ] || fail "a database file appeared: $databases_after"
 echo "error box shown, exit code 0, no file created"
+
+echo "== a FIFO under the database's name"
+fifo_dir="$work/fifo"
+mkdir -p "$fifo_dir"
+mkfifo "$fifo_dir/db.razezuzivu"
+start_copy "$fifo_dir"
+box=$(wait_window "$pid" 20 "出错") || fail "no error box appeared (log: $(cat "$fifo_dir/out.log"))"
+[ "$(xdotool getwindowname "$box")" = "出错！" ] || fail "window \"$(xdotool getwindowname "$box")\" instead of the error box"
+screenshot "$out/smoke-fifo.png"
+answer_box "$box"
+wait_exit "$pid" 20 || fail "the program did not end after the error box"
+[ "$code" = 0 ] || fail "exit code $code after the error box, expected 0"
+[ -p "$fifo_dir/db.razezuzivu" ] || fail "the FIFO was not left as it was"
+[ "$(ls -A "$fifo_dir" | tr '\n' ' ')" = "db.razezuzivu out.log tomatoclock " ] || fail "files appeared: $(ls -A "$fifo_dir")"
+echo "error box shown, exit code 0, the FIFO left as it was"
+
+echo "== files that dead first builds left"
+left="$work/left"
+mkdir -p "$left"
+cp "$standin" "$left/update.so"
+printf 'half a database' >"$left/db.new-dead01"
+printf 'its journal' >"$left/db.new-dead01-journal"
+printf 'a journal whose file went' >"$left/db.new-gone02-journal"
+# Another copy building at this moment holds its file.
+: >"$left/db.new-busy03"
+(exec 9<"$left/db.new-busy03" && flock 9 && exec sleep 300) >/dev/null 2>&1 &
+holder=$!
+pids+=("$holder")
+for _ in $(seq 100); do flock -n "$left/db.new-busy03" true || break; sleep 0.05; done
+flock -n "$left/db.new-busy03" true && fail "the other copy's file could not be held"
+start_copy "$left"
+main=$(wait_window "$pid" 20 "$caption") || fail "main window did not appear (log: $(cat "$left/out.log"))"
+found=$(ls -A "$left" | tr '\n' ' ')
+[ "$found" = "db.new-busy03 db.razezuzivu out.log tomatoclock update.so " ] || fail "the folder holds $found"
+close_expecting_zero "$main"
+kill "$holder"
+echo "left files removed, the held one kept, closed with exit code 0"
 echo "PASS"
