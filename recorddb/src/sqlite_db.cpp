@@ -11,7 +11,7 @@
 #include <optional>
 #include <thread>
 
-#include "long_path_vfs.h"
+#include "layer_vfs.h"
 #include "recorddb/sqlite_operation.h"
 #include "runtime/text.h"
 
@@ -117,7 +117,7 @@ bool SqliteDB::Open(const std::string& path, bool create) {
     sqlite3* connection = nullptr;
     // Read-write and created when missing, as sqlite3_open does; a file through the layer's VFS,
     // which can also name the files of a long path.
-    const char* vfs = name == ":memory:" ? nullptr : recorddb_detail::LongPathVfsName();
+    const char* vfs = name == ":memory:" ? nullptr : recorddb_detail::LayerVfsName();
     if (sqlite3_open_v2(name.c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, vfs) == SQLITE_OK) {
         connection_ = connection;
         InstallBusyHandler();

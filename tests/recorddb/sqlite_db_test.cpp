@@ -92,7 +92,7 @@ TEST(SqliteDBTest, MissingFileIsCreatedOnlyWithCreate) {
     EXPECT_TRUE(db.Open(path, false));  // now it exists
 }
 
-TEST(SqliteDBTest, WithoutCreateOnlyARegularFileIsOpenedAndNothingElseIsTouched) {
+TEST(SqliteDBTest, OnlyRegularFilesAreOpenedAndNothingElseIsTouched) {
     TempDir dir;
     {
         SqliteDB db;
@@ -144,6 +144,29 @@ TEST(SqliteDBTest, WithoutCreateOnlyARegularFileIsOpenedAndNothingElseIsTouched)
         EXPECT_EQ(Names(dir.path()), names) << "no journal or other file appeared";
     }
     ::close(unixSocket);
+
+    // The same for a FIFO under the journal's name: SQLite looks into a journal it finds, which
+    // for a FIFO would mean waiting for a writer for good.
+    ASSERT_EQ(::mkfifo(dir.File("real.db-journal").c_str(), 0644), 0);
+    std::atomic<bool> done{false};
+    std::atomic<bool> openedForReading{false};
+    std::thread watcher([&] {
+        while (!done) {
+            const int fd = ::open(dir.File("real.db-journal").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                openedForReading = true;
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    SqliteDB db;
+    ASSERT_TRUE(db.Open(dir.File("real.db"), false));
+    EXPECT_FALSE(db.Execute("SELECT * FROM t")) << "a journal that cannot be opened";
+    done = true;
+    watcher.join();
+    EXPECT_FALSE(openedForReading) << "the FIFO was opened";
+    EXPECT_TRUE(fs::is_fifo(dir.File("real.db-journal")));
 }
 
 TEST(SqliteDBTest, PathsAreGbkAndMeetTheFileSystemInItsOwnSpelling) {

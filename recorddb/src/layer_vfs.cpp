@@ -1,4 +1,4 @@
-#include "long_path_vfs.h"
+#include "layer_vfs.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -108,23 +108,34 @@ int FullPathname(sqlite3_vfs*, const char* name, int size, char* out) {
     return SQLITE_OK;
 }
 
+int Open(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+    struct stat info {};
+    // Temporary files have no name. A missing one is created as a regular file.
+    if (name != nullptr && ::stat(name, &info) == 0 && !S_ISREG(info.st_mode)) {
+        file->pMethods = nullptr;  // nothing opened, nothing for SQLite to close
+        return SQLITE_CANTOPEN;
+    }
+    return g_base->xOpen(vfs, name, file, flags, outFlags);
+}
+
 const char* Register() {
     g_base = sqlite3_vfs_find(nullptr);
     if (g_base == nullptr) return nullptr;
-    // A copy of the base VFS with the name handling replaced. Its other methods serve unchanged:
-    // they take what they need of a VFS (its app data, its limits) from the copy, which carries
-    // the base's own, as SQLite's VFS variants share their methods the same way.
+    // A copy of the base VFS with the name handling and the opening replaced. Its other methods
+    // serve unchanged: they take what they need of a VFS (its app data, its limits) from the copy,
+    // which carries the base's own, as SQLite's VFS variants share their methods the same way.
     g_vfs = *g_base;
     g_vfs.pNext = nullptr;
     g_vfs.zName = "recorddb";
     g_vfs.xFullPathname = FullPathname;
+    g_vfs.xOpen = Open;
     if (sqlite3_vfs_register(&g_vfs, 0) != SQLITE_OK) return nullptr;
     return g_vfs.zName;
 }
 
 }  // namespace
 
-const char* LongPathVfsName() {
+const char* LayerVfsName() {
     static const char* const name = Register();
     return name;
 }

@@ -1,6 +1,9 @@
 #pragma once
 // The VFS through which SqliteDB opens its files: the default VFS of the process, except that a
-// database whose name is too long for it is handed over under a short name of its directory.
+// database whose name is too long for it is handed over under a short name of its directory, and
+// that a name that is not a regular file (a FIFO, a socket, a device, a folder, or a link to one)
+// is never opened: SQLite would open a FIFO under a journal's name to read it, and wait for a
+// writer for good. Such a name fails as a file that cannot be opened and stays as it is.
 //
 // SQLite's unix VFS takes names of at most 512 bytes, journal suffix included, so a database path
 // above 504 bytes cannot be opened, and that VFS copies names into fixed buffers of that size, so
@@ -14,6 +17,6 @@ namespace recorddb_detail {
 
 // The registered name of the VFS; registered at the first call, wrapping the VFS that is the
 // default at that moment. Null when SQLite has no default VFS.
-const char* LongPathVfsName();
+const char* LayerVfsName();
 
 }  // namespace recorddb_detail
