@@ -8,7 +8,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <climits>
 #include <csignal>
@@ -19,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "../fifo_watch.h"
 #include "../nested_folder.h"
 #include "app_fixture.h"
 #include "globals.h"
@@ -384,17 +384,29 @@ TEST_F(StorageTest, AnExclusiveLockWhileANewCategoryIsCountedEndsTheProgramAndKe
     EXPECT_EQ(g_lastEnd.days, 0.0) << "the steps after the ending failure do not run";
 }
 
-TEST_F(StorageTest, ALockGivenUpWithinTheBusyTimeoutIsWaitedFor) {
-    StartWithCategory();
-    auto lock = std::make_unique<ExternalLock>(DbPath(), ExternalLock::Mode::Exclusive);
-    ASSERT_TRUE(lock->Held());
-    std::thread release([&lock] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        lock.reset();
-    });
-    RecordGoodTomato();
-    release.join();
+TEST_F(StorageTest, ALockGivenUpWithinTheBusyTimeoutIsWaitedForAtTheStartAndWhileRecording) {
+    // Another connection holds the exclusive lock for 300 ms while the program does `what`.
+    const auto whileLockedBriefly = [this](const std::function<void()>& what) {
+        auto lock = std::make_unique<ExternalLock>(DbPath(), ExternalLock::Mode::Exclusive);
+        ASSERT_TRUE(lock->Held());
+        std::thread release([&lock] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            lock.reset();
+        });
+        what();
+        release.join();
+    };
+    StartProgram();
+    EndProcess();
 
+    whileLockedBriefly([this] { StartProgram(); });
+    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
+    EXPECT_TRUE(exitCodes.empty());
+    EXPECT_EQ(Rows(InfoRows()), kFirstStartRows);
+    EXPECT_TRUE(Comp("AlertSoundCheck").Checked()) << "the settings were read";
+
+    Comp("CategoryCombo").SetCurrentIndex(1);
+    whileLockedBriefly([] { RecordGoodTomato(); });
     EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
     EXPECT_EQ(TomatoRows().size(), 1u);
     EXPECT_EQ(InfoValue("goodtomato"), "1");
@@ -528,24 +540,6 @@ INSTANTIATE_TEST_SUITE_P(
                      {"保存配置失败", "保存配置失败", "保存配置失败", "保存配置失败", "保存配置失败", "保存配置失败"},
                      {0}}),
     [](const testing::TestParamInfo<HeldLockCase>& info) { return std::string(info.param.name); });
-
-TEST_F(StorageTest, ALockGivenUpDuringTheStartIsWaitedForAndChangesNothing) {
-    StartProgram();
-    EndProcess();
-    auto lock = std::make_unique<ExternalLock>(DbPath(), ExternalLock::Mode::Exclusive);
-    ASSERT_TRUE(lock->Held());
-    std::thread release([&lock] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        lock.reset();
-    });
-    StartProgram();
-    release.join();
-
-    EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
-    EXPECT_TRUE(exitCodes.empty());
-    EXPECT_EQ(Rows(InfoRows()), kFirstStartRows);
-    EXPECT_TRUE(Comp("AlertSoundCheck").Checked()) << "the settings were read";
-}
 
 // --- failures at start -------------------------------------------------------------------
 
@@ -698,25 +692,9 @@ TEST_F(StorageTest, ANameThatIsNotARegularFileEndsTheStartAndStaysAsItWas) {
         c.make(DbPath());
         const fs::file_type type = fs::symlink_status(DbPath()).type();
         ClearRecords();
-        // Whoever opens a FIFO for reading waits for a writer: the watcher plays the writer, so that
-        // such a start goes on (and fails the test) instead of hanging it.
-        std::atomic<bool> started{false};
-        std::atomic<bool> fifoOpened{false};
-        std::thread watcher([&] {
-            while (!started) {
-                for (const fs::path& fifo : {fs::path(DbPath()), elsewhere / "fifo"}) {
-                    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-                    if (fd >= 0 && fs::is_fifo(fifo)) fifoOpened = true;
-                    if (fd >= 0) ::close(fd);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        });
+        tomato_test::FifoWatch watch({DbPath(), elsewhere / "fifo"});
         StartProgram();
-        started = true;
-        watcher.join();
-
-        EXPECT_FALSE(fifoOpened) << "a FIFO was opened";
+        EXPECT_FALSE(watch.Stop()) << "a FIFO was opened";
         ASSERT_EQ(boxes.size(), 1u) << testing::PrintToString(BoxMessages());
         EXPECT_EQ(U8(boxes[0].message), "数据库打开失败。");
         EXPECT_EQ(U8(boxes[0].caption), "出错！");

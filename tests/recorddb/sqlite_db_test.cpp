@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <climits>
 #include <filesystem>
@@ -20,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "../fifo_watch.h"
 #include "runtime/text.h"
 #include "test_support.h"
 
@@ -120,26 +120,11 @@ TEST(SqliteDBTest, OnlyRegularFilesAreOpenedAndNothingElseIsTouched) {
     for (const char* name : {"fifo", "socket", "link-to-fifo", "link-to-device", "folder"}) {
         SCOPED_TRACE(name);
         const fs::file_status before = fs::symlink_status(dir.File(name));
-        // Anyone who opens the FIFO for reading would wait for a writer: the watcher plays the
-        // writer, so that such an Open ends (and fails the test) instead of hanging it.
-        std::atomic<bool> done{false};
-        std::atomic<bool> openedForReading{false};
-        std::thread watcher([&] {
-            while (!done) {
-                const int fd = ::open(dir.File("fifo").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-                if (fd >= 0) {
-                    openedForReading = true;
-                    ::close(fd);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        });
+        tomato_test::FifoWatch watch({dir.File("fifo")});
         SqliteDB db;
         EXPECT_FALSE(db.Open(dir.File(name), false));
-        done = true;
-        watcher.join();
+        EXPECT_FALSE(watch.Stop()) << "the FIFO was opened";
         EXPECT_FALSE(db.IsOpen());
-        EXPECT_FALSE(openedForReading) << "the FIFO was opened";
         EXPECT_EQ(fs::symlink_status(dir.File(name)).type(), before.type());
         EXPECT_EQ(Names(dir.path()), names) << "no journal or other file appeared";
     }
@@ -148,24 +133,11 @@ TEST(SqliteDBTest, OnlyRegularFilesAreOpenedAndNothingElseIsTouched) {
     // The same for a FIFO under the journal's name: SQLite looks into a journal it finds, which
     // for a FIFO would mean waiting for a writer for good.
     ASSERT_EQ(::mkfifo(dir.File("real.db-journal").c_str(), 0644), 0);
-    std::atomic<bool> done{false};
-    std::atomic<bool> openedForReading{false};
-    std::thread watcher([&] {
-        while (!done) {
-            const int fd = ::open(dir.File("real.db-journal").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd >= 0) {
-                openedForReading = true;
-                ::close(fd);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
+    tomato_test::FifoWatch watch({dir.File("real.db-journal")});
     SqliteDB db;
     ASSERT_TRUE(db.Open(dir.File("real.db"), false));
     EXPECT_FALSE(db.Execute("SELECT * FROM t")) << "a journal that cannot be opened";
-    done = true;
-    watcher.join();
-    EXPECT_FALSE(openedForReading) << "the FIFO was opened";
+    EXPECT_FALSE(watch.Stop()) << "the FIFO was opened";
     EXPECT_TRUE(fs::is_fifo(dir.File("real.db-journal")));
 }
 

@@ -11,15 +11,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "../../fifo_watch.h"
 #include "../../nested_folder.h"
 
 namespace rt {
@@ -148,25 +146,10 @@ TEST_F(FilesTest, DeleteUnlessHeldDeletesOnlyARegularFileNobodyHolds)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        // Whoever opens the FIFO for reading would wait for a writer: the watcher plays the writer,
-        // so that such a call ends (and fails the test) instead of hanging it.
-        std::atomic<bool> done{false};
-        std::atomic<bool> fifoOpened{false};
-        std::thread watcher([&] {
-            while (!done) {
-                const int fd = ::open(Native("fifo").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-                if (fd >= 0) {
-                    fifoOpened = true;
-                    ::close(fd);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        });
         const bool existed = fs::exists(fs::symlink_status(Native(c.name)));
+        tomato_test::FifoWatch watch({Native("fifo")});
         EXPECT_EQ(DeleteUnlessHeld(Path(c.name)), c.result);
-        done = true;
-        watcher.join();
-        EXPECT_FALSE(fifoOpened);
+        EXPECT_FALSE(watch.Stop()) << "the FIFO was opened";
         EXPECT_EQ(fs::exists(fs::symlink_status(Native(c.name))), existed && c.result != LeftFileResult::Deleted);
     }
     EXPECT_EQ(Read("target"), "a file a link leads to");
