@@ -1,7 +1,6 @@
 #include "recorddb/sqlite_db.h"
 
 #include <sqlite3.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 

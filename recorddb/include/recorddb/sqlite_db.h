@@ -31,9 +31,9 @@ public:
     // Closes any open connection first. An empty path or ":memory:" in any letter case asks for an
     // in-memory database, which needs create. Without create a regular file (or a symbolic link to
     // one) that can be read must already exist; anything else of that name (a folder, a FIFO, a
-    // socket, a device) is refused without being opened. The path
-    // is GBK like every text; one the file system cannot spell is refused. Paths up to what the
-    // file system takes (below PATH_MAX bytes) can be opened.
+    // socket, a device) is refused without being opened. The path is GBK like every text; one the
+    // file system cannot spell is refused. Paths up to what the file system takes (below PATH_MAX
+    // bytes) can be opened.
     bool Open(const std::string& path = std::string(), bool create = false);
     // False only when SQLite reports the connection busy (a dataset not closed); the object counts
     // as closed afterwards in every case.
