@@ -3,9 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,10 +13,12 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <thread>
 
-#include "../fifo_watch.h"
+#include "../folder_names.h"
+#include "../special_files.h"
 #include "../nested_folder.h"
 #include "app_fixture.h"
 #include "globals.h"
@@ -672,17 +672,13 @@ TEST_F(StorageTest, ANameThatIsNotARegularFileEndsTheStartAndStaysAsItWas) {
         const char* name;
         std::function<void(const std::string&)> make;
     };
-    int unixSocket = -1;
+    std::optional<tomato_test::UnixSocket> unixSocket;
     const Case cases[] = {
         {"fifo", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }},
         {"socket",
          [&unixSocket](const std::string& path) {
-             unixSocket = ::socket(AF_UNIX, SOCK_STREAM, 0);
-             sockaddr_un address{};
-             address.sun_family = AF_UNIX;
-             ASSERT_LT(path.size(), sizeof address.sun_path);
-             path.copy(address.sun_path, path.size());
-             ASSERT_EQ(::bind(unixSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+             unixSocket.emplace(path);
+             ASSERT_TRUE(unixSocket->Bound());
          }},
         {"link to a fifo", [&](const std::string& path) { fs::create_symlink(elsewhere / "fifo", path); }},
         {"link to a device", [](const std::string& path) { fs::create_symlink("/dev/null", path); }},
@@ -706,7 +702,6 @@ TEST_F(StorageTest, ANameThatIsNotARegularFileEndsTheStartAndStaysAsItWas) {
         EndProcess();
         fs::remove(DbPath());
     }
-    if (unixSocket >= 0) ::close(unixSocket);
     fs::remove_all(elsewhere);
 }
 
@@ -736,11 +731,9 @@ TEST_F(StorageTest, AStartRemovesWhatABuildThatDiedLeftButNotTheFileOfACopyBuild
     StartProgram();
 
     EXPECT_TRUE(boxes.empty()) << testing::PrintToString(BoxMessages());
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(Dir())) names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, (std::set<std::string>{"db.razezuzivu", "db.new-busy04", "db.new-busy04-journal",
-                                            "db.new-ABCDEF", "db.new-abc", "db.new-abc123.bak", "db.new-fifo05",
-                                            "db.new-link06"}));
+    EXPECT_EQ(tomato_test::FolderNames(Dir()),
+              (std::set<std::string>{"db.razezuzivu", "db.new-busy04", "db.new-busy04-journal", "db.new-ABCDEF",
+                                     "db.new-abc", "db.new-abc123.bak", "db.new-fifo05", "db.new-link06"}));
     EXPECT_EQ(fs::hard_link_count(DbPath()), 1u) << "the second name is gone, the database kept";
     EXPECT_EQ(Rows(InfoRows()), Rows(rowsBefore));
 }

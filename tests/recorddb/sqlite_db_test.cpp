@@ -3,9 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,24 +17,19 @@
 #include <thread>
 #include <vector>
 
-#include "../fifo_watch.h"
+#include "../folder_names.h"
+#include "../special_files.h"
 #include "runtime/text.h"
 #include "test_support.h"
 
 namespace {
 
 using recorddb_test::NestedFolder;
+using tomato_test::FolderNames;
 using recorddb_test::QueryValue;
 using recorddb_test::TempDir;
 
 namespace fs = std::filesystem;
-
-// The names in a folder.
-std::set<std::string> Names(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-    return names;
-}
 
 // Every file (not folder) below a folder, as paths relative to it.
 std::set<std::string> Files(const fs::path& folder) {
@@ -105,17 +98,12 @@ TEST(SqliteDBTest, OnlyRegularFilesAreOpenedAndNothingElseIsTouched) {
     linked.Close();
 
     ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0644), 0);
-    const int unixSocket = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string socketPath = dir.File("socket");
-    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    socketPath.copy(address.sun_path, socketPath.size());
-    ASSERT_EQ(::bind(unixSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const tomato_test::UnixSocket unixSocket(dir.File("socket"));
+    ASSERT_TRUE(unixSocket.Bound());
     fs::create_symlink("fifo", dir.File("link-to-fifo"));
     fs::create_symlink("/dev/null", dir.File("link-to-device"));
     fs::create_directory(dir.File("folder"));
-    const std::set<std::string> names = Names(dir.path());
+    const std::set<std::string> names = FolderNames(dir.path());
 
     for (const char* name : {"fifo", "socket", "link-to-fifo", "link-to-device", "folder"}) {
         SCOPED_TRACE(name);
@@ -126,9 +114,8 @@ TEST(SqliteDBTest, OnlyRegularFilesAreOpenedAndNothingElseIsTouched) {
         EXPECT_FALSE(watch.Stop()) << "the FIFO was opened";
         EXPECT_FALSE(db.IsOpen());
         EXPECT_EQ(fs::symlink_status(dir.File(name)).type(), before.type());
-        EXPECT_EQ(Names(dir.path()), names) << "no journal or other file appeared";
+        EXPECT_EQ(FolderNames(dir.path()), names) << "no journal or other file appeared";
     }
-    ::close(unixSocket);
 
     // The same for a FIFO under the journal's name: SQLite looks into a journal it finds, which
     // for a FIFO would mean waiting for a writer for good.
@@ -200,7 +187,7 @@ TEST(SqliteDBTest, LongPathsWorkUpToWhatTheFileSystemTakes) {
             ASSERT_TRUE(db.Open(rt::GbkFromSystemName(path), true));
             ASSERT_TRUE(db.Execute("CREATE TABLE t (v)"));
             ASSERT_TRUE(db.Execute("BEGIN; INSERT INTO t VALUES ('" + rt::Gbk("番茄") + "')"));
-            EXPECT_EQ(Names(folder), (std::set<std::string>{"db.razezuzivu", "db.razezuzivu-journal"}))
+            EXPECT_EQ(FolderNames(folder), (std::set<std::string>{"db.razezuzivu", "db.razezuzivu-journal"}))
                 << "the journal lies beside the database";
             ASSERT_TRUE(db.Execute("COMMIT"));
         }
@@ -240,8 +227,8 @@ TEST(SqliteDBTest, ALongPathIsFoundRelativeToTheCurrentDirectoryAndThroughALink)
     SqliteDB linked;
     ASSERT_TRUE(linked.Open((folder / "db.razezuzivu").string(), false));
     ASSERT_TRUE(linked.Execute("BEGIN; INSERT INTO t VALUES (1)"));
-    EXPECT_EQ(Names(dir.path() / "elsewhere"), (std::set<std::string>{"real.db", "real.db-journal"}));
-    EXPECT_EQ(Names(folder), std::set<std::string>{"db.razezuzivu"});
+    EXPECT_EQ(FolderNames(dir.path() / "elsewhere"), (std::set<std::string>{"real.db", "real.db-journal"}));
+    EXPECT_EQ(FolderNames(folder), std::set<std::string>{"db.razezuzivu"});
     ASSERT_TRUE(linked.Execute("COMMIT"));
 }
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "../../database_file.h"
+#include "../../folder_names.h"
 #include "runtime/text.h"
 
 extern char** environ;
@@ -175,13 +176,6 @@ std::string Bytes(const fs::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The names in a folder.
-std::set<std::string> Names(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
-    return names;
-}
-
 std::string Plus(const std::string& number, long amount) {
     return std::to_string(std::stol(number) + amount);
 }
@@ -309,7 +303,8 @@ TEST(KilledBuild, AKillAtAnyPointOfTheFirstBuildLeavesTheNextStartAGoodFileAndNo
         }
         std::vector<std::unique_ptr<Copy>> nextStarts;
         for (long n : killedAt) {
-            if (Names(work.Path() / std::to_string(n)) != std::set<std::string>{"db.razezuzivu"}) ++leftovers;
+            const std::set<std::string> left = tomato_test::FolderNames(work.Path() / std::to_string(n));
+            if (left != std::set<std::string>{"db.razezuzivu"}) ++leftovers;
             nextStarts.push_back(std::make_unique<Copy>(work.Path() / std::to_string(n), std::vector<std::string>{"start"}));
         }
         for (std::size_t i = 0; i < killedAt.size(); ++i) {
@@ -318,7 +313,7 @@ TEST(KilledBuild, AKillAtAnyPointOfTheFirstBuildLeavesTheNextStartAGoodFileAndNo
             const Outcome next = nextStarts[i]->Wait();
             EXPECT_EQ(next.exitCode, 0) << next.output;
             EXPECT_TRUE(next.Boxes().empty()) << next.output;
-            EXPECT_EQ(Names(run), std::set<std::string>{"db.razezuzivu"});
+            EXPECT_EQ(tomato_test::FolderNames(run), std::set<std::string>{"db.razezuzivu"});
             const Database db(run / "db.razezuzivu");
             EXPECT_TRUE(db.Read()) << "a good file";
             EXPECT_EQ(db.Column("SELECT id || ' ' || subject || ' ' || value FROM info ORDER BY id"), firstStartRows);
@@ -357,7 +352,7 @@ TEST(TwoCopies, StartedTogetherInAFreshFolderTheyShareOneGoodFile) {
                                 std::to_string(outcome.signal) + ": " + outcome.output);
             }
         }
-        const std::set<std::string> names = Names(folder.Path());
+        const std::set<std::string> names = tomato_test::FolderNames(folder.Path());
         if (names != std::set<std::string>{"db.razezuzivu"}) {
             wrong.push_back("the folder holds " + testing::PrintToString(names) + " instead of the database alone");
         }

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "../../fifo_watch.h"
+#include "../../special_files.h"
 #include "../../nested_folder.h"
 
 namespace rt {

@@ -1,21 +1,49 @@
 #pragma once
-// Whoever opens a FIFO for reading waits for a writer, so a test that meets such an open would hang
-// instead of failing. While a FifoWatch lives it plays the writer to the FIFOs it is given: such an
-// open then ends, and Stop() tells that it happened.
+// Names that are not regular files, for tests that put them where the program looks for a file: a
+// bound Unix socket, and a watch on FIFOs.
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 namespace tomato_test {
 
+// A Unix socket bound to a path while the object lives (the name stays after it); Bound() is false
+// when the path is too long or the bind failed.
+class UnixSocket {
+public:
+    explicit UnixSocket(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (fd_ < 0 || path.size() >= sizeof address.sun_path) return;
+        path.copy(address.sun_path, path.size());
+        bound_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~UnixSocket() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    UnixSocket(const UnixSocket&) = delete;
+    UnixSocket& operator=(const UnixSocket&) = delete;
+    bool Bound() const { return bound_; }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
+// Whoever opens a FIFO for reading waits for a writer, so a test that meets such an open would hang
+// instead of failing. While a FifoWatch lives it plays the writer to the FIFOs it is given: such an
+// open then ends, and Stop() tells that it happened.
 class FifoWatch {
 public:
     explicit FifoWatch(std::vector<std::filesystem::path> fifos)
